@@ -1,0 +1,57 @@
+# Windows builds (cross-compiled): the stub image, mksfx.exe and, in the 64-bit build,
+# the Windows tests and the UI driver that run under Wine.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(DUDORE_BITS 64)
+  set(DUDORE_MANIFEST_ARCH amd64)
+  set(DUDORE_ENTRY ProcessEntry)
+else()
+  set(DUDORE_BITS 32)
+  set(DUDORE_MANIFEST_ARCH X86)
+  set(DUDORE_ENTRY _ProcessEntry@0)
+endif()
+set(DUDORE_STUB dudore-stub${DUDORE_BITS})
+
+# The stub: no C runtime start-up, no exceptions, RTTI, unwind tables or libstdc++;
+# nothing but system DLLs. C headers only (-nostdinc++).
+set(DUDORE_STUB_COMPILE_OPTIONS
+  -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+  -ffunction-sections -fdata-sections -fno-ident -nostdinc++ -fno-threadsafe-statics
+  -fno-stack-protector -fomit-frame-pointer ${DUDORE_WARNINGS})
+set(DUDORE_STUB_DEFINITIONS __USE_MINGW_ANSI_STDIO=0 WIN32_LEAN_AND_MEAN NOMINMAX)
+set(DUDORE_SYSTEM_LIBS comctl32 shell32 ole32 advapi32 gdi32 user32 kernel32 msvcrt)
+
+set(DUDORE_STUB_LIB_SOURCES ${DUDORE_PORTABLE_SOURCES} ${DUDORE_WINDOWS_SOURCES})
+list(FILTER DUDORE_STUB_LIB_SOURCES EXCLUDE REGEX "src/app/entry_win\\.cpp$")
+add_library(dudore_stub_code STATIC ${DUDORE_STUB_LIB_SOURCES})
+target_include_directories(dudore_stub_code PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_compile_options(dudore_stub_code PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS})
+target_compile_definitions(dudore_stub_code PUBLIC ${DUDORE_STUB_DEFINITIONS})
+
+configure_file(src/resources/stub.manifest.in ${CMAKE_BINARY_DIR}/resources/stub.manifest @ONLY)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001 -I${PROJECT_SOURCE_DIR}/src/resources -I${CMAKE_BINARY_DIR}/resources")
+if(EXISTS ${PROJECT_SOURCE_DIR}/src/resources/CMakeLists.txt)
+  add_subdirectory(src/resources)  # generated resources (icons)
+endif()
+
+add_executable(${DUDORE_STUB} WIN32 src/app/entry_win.cpp src/resources/stub.rc)
+target_link_libraries(${DUDORE_STUB} PRIVATE dudore_stub_code)
+target_compile_options(${DUDORE_STUB} PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS})
+target_link_options(${DUDORE_STUB} PRIVATE
+  -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY} -Wl,--gc-sections -Wl,--fatal-warnings -s)
+target_link_libraries(${DUDORE_STUB} PRIVATE ${DUDORE_SYSTEM_LIBS} gcc)
+if(TARGET dudore_generated_resources)
+  add_dependencies(${DUDORE_STUB} dudore_generated_resources)
+endif()
+add_custom_command(TARGET ${DUDORE_STUB} POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${DUDORE_STUB}> -P ${PROJECT_SOURCE_DIR}/cmake/PrintSize.cmake
+  VERBATIM)
+
+# mksfx for Windows: an ordinary console program.
+add_executable(mksfx ${DUDORE_MKSFX_SOURCES} ${DUDORE_PORTABLE_SOURCES})
+target_include_directories(mksfx PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_compile_definitions(mksfx PRIVATE DUDORE_VERSION="${PROJECT_VERSION}")
+target_link_options(mksfx PRIVATE -static)
+
+if(DUDORE_BITS EQUAL 64)
+  include(cmake/WindowsTests.cmake)
+endif()

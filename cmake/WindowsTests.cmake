@@ -1,0 +1,44 @@
+# Windows tests, run under Wine: GoogleTest suites, the UI driver, end-to-end scripts.
+set(DUDORE_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+configure_file(cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# The prefix is made once per build directory, before any test runs in it.
+add_test(NAME wine_prefix COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${DUDORE_WINE_PREFIX})
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine)
+
+file(GLOB DUDORE_WIN_TESTS CONFIGURE_DEPENDS tests/win/*.cpp)
+add_executable(win_tests ${DUDORE_WIN_TESTS})
+target_link_libraries(win_tests PRIVATE dudore_stub_code gtest_main ${DUDORE_SYSTEM_LIBS})
+target_include_directories(win_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/win)
+target_link_options(win_tests PRIVATE -static)
+target_compile_definitions(win_tests PRIVATE DUDORE_STUB_NAME="${DUDORE_STUB}.exe")
+# The tests load strings and dialogs from the stub image itself.
+add_dependencies(win_tests ${DUDORE_STUB})
+
+include(GoogleTest)
+gtest_discover_tests(win_tests DISCOVERY_TIMEOUT 120 DISCOVERY_MODE PRE_TEST
+  PROPERTIES FIXTURES_REQUIRED wine)
+
+file(GLOB DUDORE_DRIVER_SOURCES CONFIGURE_DEPENDS tests/win/driver/*.cpp)
+add_executable(uidriver ${DUDORE_DRIVER_SOURCES})
+target_link_options(uidriver PRIVATE -static)
+target_link_libraries(uidriver PRIVATE user32 kernel32)
+
+# End-to-end scripts: each builds self-extracting files with the native mksfx and runs
+# them under Wine. They need the native build (DUDORE_NATIVE_BUILD) for mksfx.
+set(DUDORE_NATIVE_BUILD ${PROJECT_SOURCE_DIR}/build/native CACHE PATH "Native build directory (for mksfx)")
+file(GLOB DUDORE_E2E_TESTS CONFIGURE_DEPENDS tests/e2e/test_*.sh)
+foreach(script ${DUDORE_E2E_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME e2e.${name} COMMAND bash ${script})
+  set_tests_properties(e2e.${name} PROPERTIES
+    FIXTURES_REQUIRED wine
+    RESOURCE_LOCK wineprefix_gui
+    ENVIRONMENT "DUDORE_BUILD=${CMAKE_BINARY_DIR};DUDORE_SOURCE=${PROJECT_SOURCE_DIR};DUDORE_MKSFX=${DUDORE_NATIVE_BUILD}/mksfx;DUDORE_STUB=${CMAKE_BINARY_DIR}/${DUDORE_STUB}.exe;DUDORE_STUB32=${PROJECT_SOURCE_DIR}/build/win32/dudore-stub32.exe;DUDORE_DRIVER=${CMAKE_BINARY_DIR}/uidriver.exe;DUDORE_WINE=${CMAKE_BINARY_DIR}/wine-run")
+endforeach()

@@ -1,0 +1,11 @@
+# Cross toolchain for the 32-bit Windows build: the shipped stub. Nothing it builds can run here.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(DUDORE_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${DUDORE_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${DUDORE_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${DUDORE_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${DUDORE_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,157 @@
+// Start-up and command line: the process entry, the start-up routine and the switches.
+//
+// The switch scan works on a private copy of the tail and edits it (the quotes of an
+// /E:"..." command become blanks) before the archive path is chosen from what is left.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <string.h>
+
+#include "app/run_driver.h"
+#include "app/startup.h"
+#include "paths/path_utils.h"
+
+namespace {
+
+constexpr size_t kTailSize = 512;
+constexpr size_t kCommandSize = sizeof(ConfigBlock::command);
+
+bool IsBlankOrControl(char c) { return c != 0 && static_cast<unsigned char>(c) <= ' '; }
+
+// Copies `text` into `out` of `outSize` bytes. False, and nothing written, when it does not fit.
+bool CopyBounded(char* out, size_t outSize, const char* text, size_t length) {
+    if (length >= outSize) return false;
+    memcpy(out, text, length);
+    out[length] = 0;
+    return true;
+}
+
+bool ApplySwitch(char letter, RunSettings& settings) {
+    switch (letter | 0x20) {
+        case 'd': settings.config.deleteAfterCommand = 1; return true;
+        case 'h': settings.config.skipDestinationDialog = 1; return true;
+        case 'n': settings.config.openExplorer = 0; return true;
+        case 'o': settings.config.overwriteWithoutAsking = 1; return true;
+        default: return false;
+    }
+}
+
+// Reads the switches of `buffer` (changing it) into `settings`. Returns the rest position,
+// where the text after the switches begins, or -1 when no switch set it; `ok` becomes
+// false when a command does not fit.
+int ScanSwitches(char* buffer, int length, RunSettings& settings, bool& ok) {
+    int rest = -1;
+    int i = 0;
+    while (i < length) {
+        if (buffer[i] != '/') {
+            ++i;
+            continue;
+        }
+        const char letter = buffer[i + 1];
+        if (letter == 0) break;
+        if (ApplySwitch(letter, settings)) {
+            i += 2;
+            rest = i;
+        } else if ((letter | 0x20) == 'e' && buffer[i + 2] == ':') {
+            int start = i + 3;
+            char terminator = ' ';
+            if (buffer[start] == '"') {
+                buffer[start++] = ' ';
+                terminator = '"';
+            }
+            const char* found = strchr(buffer + start, terminator);
+            const int end = found ? int(found - buffer) : length;
+            if (!CopyBounded(settings.config.command, kCommandSize, buffer + start, size_t(end - start))) ok = false;
+            if (found) buffer[end] = ' ';
+            rest = found ? end + 1 : length;
+            i = start + 1 < length ? start + 1 : length;  // on through the command text
+        } else if ((letter | 0x20) == 'e') {
+            i += buffer[i + 2] ? 3 : 2;  // the character after the letter is passed over too
+        } else {
+            i += 2;
+        }
+    }
+    return rest;
+}
+
+bool IsFolderOrMissing(const char* path) {
+    return (GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Chooses the archive path (and, in the quoted form, a destination) from what the switch
+// scan left in `buffer`. False when a path does not fit its buffer.
+bool ChooseArchivePath(char* buffer, int length, int rest, char* archivePath, RunSettings& settings) {
+    if (char* quote = strchr(buffer, '"')) {
+        const char* path = strtok(quote, "\"");
+        if (!path) return true;
+        if (!CopyBounded(archivePath, kPathSize, path, strlen(path))) return false;
+        const char* blank = strtok(nullptr, "\"");
+        if (blank && *blank == ' ') {
+            const char* destination = strtok(nullptr, "\"");
+            if (destination && *destination && IsFolderOrMissing(destination)) {
+                if (!CopyBounded(settings.config.destination, sizeof settings.config.destination, destination,
+                                 strlen(destination)))
+                    return false;
+            }
+        }
+        return true;
+    }
+    if (rest < 0) return CopyBounded(archivePath, kPathSize, buffer, size_t(length));
+    if (rest == length) {
+        const char* slash = strchr(buffer, '/');
+        const size_t before = slash ? size_t(slash - buffer) : size_t(length);
+        if (!CopyBounded(archivePath, kPathSize, buffer, before)) return false;
+        TrimTrailingBlanks(archivePath);
+        return true;
+    }
+    const char* text = buffer + rest;
+    while (*text == ' ') ++text;
+    return CopyBounded(archivePath, kPathSize, text, strlen(text));
+}
+
+}  // namespace
+
+int ParseCommandLine(const char* tail, char* archivePath, RunSettings& settings) {
+    char buffer[kTailSize];
+    const size_t length = strlen(tail);
+    if (!CopyBounded(buffer, sizeof buffer, tail, length)) return 0;
+
+    bool ok = true;
+    const int rest = ScanSwitches(buffer, int(length), settings, ok);
+    if (!ok) return 0;
+    if (settings.config.command[0] == 0) settings.config.deleteAfterCommand = 0;
+
+    if (!ChooseArchivePath(buffer, int(length), rest, archivePath, settings)) {
+        archivePath[0] = 0;
+        return 0;
+    }
+    if (archivePath[0] == 0) return 1;
+    TrimTrailingBlanks(archivePath);
+    if (SearchPathA(nullptr, archivePath, nullptr, 0, nullptr, nullptr) == 0) return 0;
+    if (GetFileAttributesA(archivePath) & FILE_ATTRIBUTE_DIRECTORY) return 0;
+    return 1;
+}
+
+const char* FindCommandTail(const char* p) {
+    if (*p == '"') {
+        ++p;
+        while (*p && *p != '"') ++p;
+        if (*p == '"') ++p;
+    } else if (static_cast<unsigned char>(*p) > ' ') {
+        // Bytes from 0x80 up belong to double-byte characters and stay in the name.
+        while (static_cast<unsigned char>(*p) > ' ') ++p;
+    }
+    while (IsBlankOrControl(*p)) ++p;
+    return p;
+}
+
+int StartUp(HINSTANCE module, const char* tail, int /*showCommand*/) {
+    InitCommonControls();
+    char archivePath[kPathSize] = {};
+    g_module = module;
+    memset(&g_settings, 0, sizeof g_settings);
+    g_settings.config.openExplorer = 1;
+    if (*tail && !ParseCommandLine(tail, archivePath, g_settings)) return 0;
+    RunDriver(archivePath);
+    return 0;
+}

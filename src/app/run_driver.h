@@ -1,0 +1,18 @@
+// Run driver: one extraction from opening the archive to the action after it.
+#pragma once
+
+#include <stdio.h>
+
+#include "app/state.h"
+
+// `archivePath` (kPathSize bytes): empty for the archive inside this program's own file,
+// which it then receives. Returns 1, or 0 when the run ended early or was stopped.
+int RunDriver(char* archivePath);
+
+// Reads the Configuration block at `offset` of `file` and copies a valid one into the
+// Run settings (switches lose to it, field by field). Returns 1 when the %temp% rule made
+// the destination, else 0. The file is left at offset 0.
+int ReadConfigurationBlock(FILE* file, long offset, const char* modulePath, RunSettings& settings);
+
+// Offset of the Configuration block behind this program's own image.
+uint32_t OwnBlockOffset();

@@ -1,0 +1,33 @@
+// The process-wide state of the stub, in one place. Two threads share it: the main
+// thread (every window, the message loop) and the one extraction worker.
+#pragma once
+
+#include <windows.h>
+
+#include "app/config_block.h"
+#include "archive/zip_reader.h"
+
+constexpr size_t kPathSize = MAX_PATH;  // 260: every path buffer, terminator included
+
+// Run settings. The first 512 bytes mirror the Configuration block field by field (the
+// magic stays zero). Written by the main thread before the worker starts; while the
+// worker runs only the worker writes overwriteWithoutAsking and newerOnly.
+struct RunSettings {
+    ConfigBlock config;
+    int newerOnly;
+};
+static_assert(offsetof(RunSettings, newerOnly) == kBlockSize);
+
+extern RunSettings g_settings;
+extern HINSTANCE g_module;  // set once at start-up; for resources and the module file name
+
+// Cancel state: 0 running, 100 the user stopped, anything else an error ended extraction.
+// Written by the main thread (Progress window) and the worker; read without locks.
+extern volatile int g_cancelState;
+constexpr int kCancelByUser = 100;
+
+// The Progress window, 0 until the Run driver creates it (main thread).
+extern HWND g_progressWindow;
+
+// The open archive and the reader's cursor. Opened and closed by the Run driver only.
+extern ZipReader g_reader;

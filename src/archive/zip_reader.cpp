@@ -1,0 +1,188 @@
+// ZIP structure reader. See zip_reader.h for the search strategy.
+//
+// Two places go beyond a literal reading of the format's layout because real files need
+// it: the end-record search overlaps its windows so that a signature straddling two of
+// them is still found, and an entry whose sizes follow its data (flag bit 3) takes its
+// CRC-32 and sizes from the central record, since writers may leave placeholders in the
+// local header.
+#include "archive/zip_reader.h"
+
+#include <string.h>
+
+namespace {
+
+constexpr size_t kEndWindow = 256;
+constexpr size_t kEndOffsetField = 16;  // central directory offset, from the signature
+constexpr size_t kLocalHeaderSize = 26;
+constexpr size_t kCentralHeaderSize = 42;
+constexpr size_t kScratchSize = 2048;
+constexpr uint32_t kMaxStoredName = 260;
+constexpr size_t kScanOverlap = 20;  // a window's last bytes start the next window
+
+uint32_t Read16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+uint32_t Read32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+
+bool IsSignature(const uint8_t* p, uint8_t a, uint8_t b) {
+    return p[0] == 'P' && p[1] == 'K' && p[2] == a && p[3] == b;
+}
+
+long FileLength(FILE* file) {
+    if (fseek(file, 0, SEEK_END) != 0) return -1;
+    return ftell(file);
+}
+
+// Reads `size` bytes from the current position and drops them. False if the file ends.
+bool SkipBytes(FILE* file, uint32_t size) {
+    uint8_t scratch[kScratchSize];
+    while (size > 0) {
+        const size_t chunk = size < sizeof scratch ? size : sizeof scratch;
+        if (fread(scratch, 1, chunk, file) != chunk) return false;
+        size -= uint32_t(chunk);
+    }
+    return true;
+}
+
+// Reads forward from the cursor to the next "PK\1\2" and the 42 bytes behind it.
+// Returns the attributes byte, or 0 (and the cursor becomes 0) when none is left.
+uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry) {
+    if (reader.centralCursor == 0) return 0;
+    FILE* file = reader.archive;
+    if (fseek(file, reader.centralCursor, SEEK_SET) != 0) {
+        reader.centralCursor = 0;
+        return 0;
+    }
+    static const uint8_t kSignature[4] = {'P', 'K', 1, 2};
+    int matched = 0;
+    while (matched < 4) {
+        const int c = fgetc(file);
+        if (c == EOF) break;
+        if (c == kSignature[matched]) {
+            ++matched;
+        } else {
+            // The breaking byte may itself start a signature ("PPK\1\2").
+            matched = c == 'P' ? 1 : 0;
+        }
+    }
+    uint8_t h[kCentralHeaderSize];
+    if (matched < 4 || fread(h, 1, sizeof h, file) != sizeof h) {
+        reader.centralCursor = 0;
+        return 0;
+    }
+    CentralRecord& c = reader.central;
+    c.versionMadeBy = h[0];
+    c.hostSystem = h[1];
+    c.versionNeeded = h[2];
+    c.versionNeededHost = h[3];
+    c.flags = uint16_t(Read16(h + 4));
+    c.method = uint16_t(Read16(h + 6));
+    c.dosDateTime = Read32(h + 8);
+    c.crc32 = Read32(h + 12);
+    c.compressedSize = Read32(h + 16);
+    c.uncompressedSize = Read32(h + 20);
+    c.nameLength = Read16(h + 24);
+    c.extraLength = Read16(h + 26);
+    c.commentLength = Read16(h + 28);
+    c.diskNumberStart = Read16(h + 30);
+    c.internalAttributes = Read16(h + 32);
+    c.externalAttributes = Read32(h + 34);
+    c.localHeaderOffset = Read32(h + 38);
+
+    if (entry.extraLength == 0) entry.extraLength = uint16_t(c.extraLength);
+    if (entry.crc32 == 0) entry.crc32 = c.crc32;
+    if (entry.compressedSize == 0) entry.compressedSize = c.compressedSize;
+    if (entry.uncompressedSize == 0) entry.uncompressedSize = c.uncompressedSize;
+    if (entry.flags & kFlagDataDescriptor) {
+        entry.crc32 = c.crc32;
+        entry.compressedSize = c.compressedSize;
+        entry.uncompressedSize = c.uncompressedSize;
+    }
+    // The extra field and comment are not skipped: the next search passes over them.
+    reader.centralCursor = int32_t(ftell(file) + long(c.nameLength));
+    return c.externalAttributes & 0xF7;
+}
+
+// The file stands just after a "PK\3\4". True when the header is acceptable; the file is
+// then back at the first byte of the entry's data.
+bool ParseLocalHeader(ZipReader& reader, EntryRecord& entry) {
+    FILE* file = reader.archive;
+    uint8_t h[kLocalHeaderSize];
+    if (fread(h, 1, sizeof h, file) != sizeof h) return false;
+    entry.versionNeeded = uint16_t(Read16(h + 0));
+    entry.flags = uint16_t(Read16(h + 2));
+    entry.method = uint16_t(Read16(h + 4));
+    entry.time = uint16_t(Read16(h + 6));
+    entry.date = uint16_t(Read16(h + 8));
+    entry.crc32 = Read32(h + 10);
+    entry.compressedSize = Read32(h + 14);
+    entry.uncompressedSize = Read32(h + 18);
+    entry.nameLength = uint16_t(Read16(h + 22));
+    entry.extraLength = uint16_t(Read16(h + 24));
+    entry.attributes = 0;
+
+    if (entry.method > 9 || entry.method == 7) return false;
+    if (entry.nameLength > kMaxStoredName) return false;
+    char name[kMaxStoredName];
+    if (fread(name, 1, entry.nameLength, file) != entry.nameLength) return false;
+    const size_t kept = entry.nameLength < kNameSize - 1 ? entry.nameLength : kNameSize - 1;
+    memcpy(entry.name, name, kept);
+    entry.name[kept] = 0;
+    if (strlen(entry.name) != kept) return false;
+    if (entry.extraLength != 0 && !SkipBytes(file, entry.extraLength)) return false;
+
+    const long dataStart = ftell(file);
+    entry.attributes = MatchCentralRecord(reader, entry);
+    return fseek(file, dataStart, SEEK_SET) == 0;
+}
+
+}  // namespace
+
+int32_t FindCentralDirectory(ZipReader& reader) {
+    FILE* file = reader.archive;
+    const long length = FileLength(file);
+    if (length < 0) return 0;
+
+    // Positions [low, high - 4] are examined in each pass, lowest first; the next pass ends
+    // three bytes into this one, so every position is examined exactly once.
+    uint8_t window[kEndWindow + kEndOffsetField];
+    const long floor = length > long(kEndWindow) ? 0 : 20;
+    long high = length;
+    while (high - floor >= 4) {
+        const long low = high - long(kEndWindow) > floor ? high - long(kEndWindow) : floor;
+        if (fseek(file, low, SEEK_SET) != 0) return 0;
+        const size_t wanted = size_t(high - low) + kEndOffsetField;
+        const size_t count = fread(window, 1, wanted, file);
+        if (count == 0) return 0;
+        for (long p = 0; p + 4 <= high - low && size_t(p) + 4 <= count; ++p) {
+            if (!IsSignature(window + p, 5, 6)) continue;
+            if (size_t(p) + kEndOffsetField + 4 > count) continue;  // record cut off by the end
+            const int32_t offset = int32_t(Read32(window + p + kEndOffsetField));
+            fseek(file, 0, SEEK_SET);
+            reader.centralCursor = offset;
+            return offset;
+        }
+        if (low == floor) break;
+        high = low + 3;
+    }
+    return 0;
+}
+
+int NextEntry(ZipReader& reader, EntryRecord& entry, uint8_t* window) {
+    FILE* file = reader.archive;
+    for (;;) {
+        const long start = ftell(file);
+        if (start < 0) return 0;
+        memset(window, 0, kScanWindowSize);
+        const size_t count = fread(window, 1, kScanWindowSize, file);
+        if (count <= kScanOverlap) return 0;
+        const long afterRead = start + long(count);
+        for (size_t i = 0; i + kScanOverlap < count; ++i) {
+            if (!IsSignature(window + i, 3, 4)) continue;
+            if (fseek(file, start + long(i) + 4, SEEK_SET) != 0) return 0;
+            if (ParseLocalHeader(reader, entry)) return 1;
+            fseek(file, afterRead, SEEK_SET);
+        }
+        if (fseek(file, afterRead - long(kScanOverlap), SEEK_SET) != 0) return 0;
+    }
+}
