@@ -1,0 +1,14 @@
+// Dispatch on the compression method: runs the entry's decoder from the archive's
+// current position into the stream's output. Shared by the worker and mksfx's test.
+#pragma once
+
+#include "archive/zip_reader.h"
+#include "codecs/entry_stream.h"
+
+// True when this build has a decoder for `method`.
+bool HasDecoder(uint32_t method);
+
+// Decodes `entry` (its compressed size as the password check left it) through the sink.
+// Decoders' own results are not passed on: the Cancel state and the Running CRC judge
+// the entry. `work` holds kWorkBufferSize bytes.
+void DecodeEntry(EntryStream& s, const EntryRecord& entry, uint8_t* work);
