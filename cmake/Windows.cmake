@@ -14,8 +14,9 @@ set(DUDORE_STUB dudore-stub${DUDORE_BITS})
 # The stub: no C runtime start-up, no exceptions, RTTI, unwind tables or libstdc++;
 # nothing but system DLLs. C headers only (-nostdinc++).
 set(DUDORE_STUB_COMPILE_OPTIONS
+  # No -fdata-sections: on PE it moves zero-initialised data out of .bss into the file.
   -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -ffunction-sections -fdata-sections -fno-ident -nostdinc++ -fno-threadsafe-statics
+  -ffunction-sections -fno-ident -nostdinc++ -fno-threadsafe-statics
   -fno-stack-protector -fomit-frame-pointer ${DUDORE_WARNINGS})
 set(DUDORE_STUB_DEFINITIONS __USE_MINGW_ANSI_STDIO=0 WIN32_LEAN_AND_MEAN NOMINMAX)
 set(DUDORE_SYSTEM_LIBS comctl32 shell32 ole32 advapi32 gdi32 user32 kernel32 msvcrt)

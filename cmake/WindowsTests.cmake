@@ -27,7 +27,8 @@ gtest_discover_tests(win_tests DISCOVERY_TIMEOUT 120 DISCOVERY_MODE PRE_TEST
 
 file(GLOB DUDORE_DRIVER_SOURCES CONFIGURE_DEPENDS tests/win/driver/*.cpp)
 add_executable(uidriver ${DUDORE_DRIVER_SOURCES})
-target_link_options(uidriver PRIVATE -static)
+target_link_options(uidriver PRIVATE -static -municode)
+target_compile_options(uidriver PRIVATE -municode)
 target_link_libraries(uidriver PRIVATE user32 kernel32)
 
 # End-to-end scripts: each builds self-extracting files with the native mksfx and runs

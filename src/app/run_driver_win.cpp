@@ -1,20 +1,38 @@
-// Run driver.
+// Run driver: one extraction from beginning to end, on the main thread.
+//
+// The main thread owns every window. It waits for the worker only after its message loop
+// has ended, because the worker's synchronous sends to the Progress window need the loop
+// until its very last message.
 #include "app/run_driver.h"
 
+#include <shellapi.h>
 #include <string.h>
 
-#include "codecs/entry_stream.h"
+#include "app/destination.h"
+#include "archive/self_check.h"
+#include "extract/worker.h"
+#include "paths/path_utils.h"
 #include "resources/resource_ids.h"
 #include "ui/messages.h"
+#include "ui/progress.h"
 
 namespace {
 
-// Opens the archive: this program's own file (reading its Configuration block) when
-// `archivePath` is empty. Null when the run ends here; the user has been told why.
-FILE* OpenArchive(char* archivePath, int& temporaryDestination) {
-    const bool own = archivePath[0] == 0;
-    if (own) GetModuleFileNameA(g_module, archivePath, kPathSize);
-    FILE* file = fopen(archivePath, "rb");
+// The run's own values, beside the process-wide Run settings.
+struct Run {
+    char* archivePath;  // kPathSize; the program's own file for the embedded archive
+    char baseFolder[kPathSize];  // the archive's folder, ending in '\'
+    long centralDirectory;       // also the Progress window's range
+    int temporaryDestination;    // the %temp% rule made the destination (for the clean-up)
+};
+
+// Opens the archive: this program's own file (reading its Configuration block) when the
+// path is empty. Null when the run ends here; the user has been told why, if at all.
+FILE* OpenArchive(Run& run) {
+    char* path = run.archivePath;
+    const bool own = path[0] == 0;
+    if (own) GetModuleFileNameA(g_module, path, kPathSize);
+    FILE* file = fopen(path, "rb");
     if (!file) {
         ShowStringMessage(nullptr, IDS_CANNOT_OPEN_ARCHIVE, nullptr, MB_ICONERROR);
         return nullptr;
@@ -27,31 +45,109 @@ FILE* OpenArchive(char* archivePath, int& temporaryDestination) {
             fclose(file);
             return nullptr;
         }
-        temporaryDestination = ReadConfigurationBlock(file, long(blockOffset), archivePath, g_settings);
+        run.temporaryDestination = ReadConfigurationBlock(file, long(blockOffset), path, g_settings);
     }
     return file;
 }
 
-// Walks every entry the reader hands out (extraction comes with the worker).
-void WalkEntries() {
-    static uint8_t window[kScanWindowSize];
-    EntryRecord entry;
-    while (NextEntry(g_reader, entry, window)) fseek(g_reader.archive, long(entry.compressedSize), SEEK_CUR);
+// The configured question and the self-check. False when the run ends here.
+bool PassQuestionAndSelfCheck() {
+    const ConfigBlock& config = g_settings.config;
+    if (config.questionText[0] &&
+        MessageBoxA(nullptr, config.questionText, config.questionTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return false;
+    // A mismatch (already reported) stops the run only when a command would run on the files.
+    if (config.expectedCrc != 0 && ArchiveSelfCheck(nullptr, g_module, config.expectedCrc) == 0 && config.command[0])
+        return false;
+    return true;
+}
+
+bool RefuseDestination() {
+    ShowStringMessage(nullptr, IDS_INVALID_PATH, nullptr, MB_ICONERROR);
+    return false;
+}
+
+// Turns the destination of the Run settings into a full folder path ending in '\'.
+// False when the run ends here.
+bool SettleDestination(Run& run) {
+    char* destination = g_settings.config.destination;
+    if (destination[0] == 0) lstrcpynA(destination, run.baseFolder, kPathSize);
+    for (;;) {
+        const Resolution resolution = ResolveDestination(destination, run.baseFolder);
+        if (resolution == Resolution::Settled) break;
+        if (resolution == Resolution::TooLong) return RefuseDestination();
+        // Without the dialog nobody can change a base folder that is itself refused.
+        if (HasForbiddenCharacter(run.baseFolder)) return RefuseDestination();
+    }
+    TrimTrailingBlanks(destination);
+    if (!AppendTrailingBackslash(destination, kPathSize)) return RefuseDestination();
+    return true;
+}
+
+// Makes sure the destination folder exists, asking first unless told not to. False when
+// the run ends here (the driver's result stays 1: nothing went wrong with the archive).
+bool EnsureDestinationExists() {
+    const char* destination = g_settings.config.destination;
+    if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) return true;
+    if (!g_settings.config.overwriteWithoutAsking &&
+        ShowStringMessage(nullptr, IDS_FOLDER_MISSING, destination, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+        return false;
+    if (CreateFolderPath(destination)) return true;
+    ShowStringMessage(nullptr, IDS_CANNOT_CREATE_FOLDER, nullptr, MB_ICONERROR);
+    return false;
+}
+
+// The Progress window, the worker, and the message loop until the window is gone.
+void Extract(const Run& run) {
+    // Without its window (a failed creation) nothing would ever end the loop: then the
+    // worker runs alone and the driver only waits for it.
+    const bool windowOpen = OpenProgressWindow(run.centralDirectory) != nullptr;
+    HANDLE worker = CreateThread(nullptr, 0, ExtractionThread, nullptr, 0, nullptr);
+    MSG message;
+    while (windowOpen && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageA(g_progressWindow, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+}
+
+void OpenExplorer() {
+    MessageBeep(MB_ICONASTERISK);
+    ShellExecuteA(nullptr, "open", "explorer", g_settings.config.destination, nullptr, SW_SHOWDEFAULT);
+}
+
+int RunOpenArchive(Run& run) {
+    if (!PassQuestionAndSelfCheck()) return 0;
+    // Relative forms of the destination are taken against the archive's folder, so the
+    // archive's path is made full first (a path typed on a command line may be relative).
+    char fullPath[kPathSize];
+    const DWORD length = GetFullPathNameA(run.archivePath, kPathSize, fullPath, nullptr);
+    SplitPath(length > 0 && length < kPathSize ? fullPath : run.archivePath, run.baseFolder, nullptr);
+    if (!SettleDestination(run)) return 0;
+    if (!EnsureDestinationExists()) return 1;
+
+    Extract(run);
+    if (g_cancelState != 0) return 0;
+    if (g_settings.config.command[0] == 0 && g_settings.config.openExplorer) OpenExplorer();
+    return 1;
 }
 
 }  // namespace
 
 int RunDriver(char* archivePath) {
-    int temporaryDestination = 0;
+    Run run = {};
+    run.archivePath = archivePath;
     memset(&g_reader, 0, sizeof g_reader);
-    g_reader.archive = OpenArchive(archivePath, temporaryDestination);
+    g_reader.archive = OpenArchive(run);
     if (!g_reader.archive) return 0;
-    int result = 1;
-    if (FindCentralDirectory(g_reader) == 0) {
+    int result = 0;
+    run.centralDirectory = FindCentralDirectory(g_reader);
+    if (run.centralDirectory == 0) {
         ShowStringMessage(nullptr, IDS_NOT_SUPPORTED_FORMAT, nullptr, MB_ICONERROR);
-        result = 0;
     } else {
-        WalkEntries();
+        result = RunOpenArchive(run);
     }
     fclose(g_reader.archive);
     g_reader.archive = nullptr;

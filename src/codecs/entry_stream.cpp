@@ -57,7 +57,10 @@ uint32_t InputFeed(EntryStream& s, uint8_t* buffer, uint32_t count) {
 int OutputSink(EntryStream& s, const uint8_t* bytes, uint32_t count) {
     if (IsCancelled(s)) return -1;
     s.runningCrc = UpdateCrc(s.runningCrc, bytes, count);
-    if (fwrite(bytes, 1, count, s.output) != count) return -1;
+    if (fwrite(bytes, 1, count, s.output) != count) {
+        s.writeFailed = 1;
+        return -1;
+    }
     if (s.host->reportProgress) s.host->reportProgress(s.host->context, ArchivePosition(s) / 1024);
     return int(count);
 }

@@ -37,6 +37,7 @@ struct EntryStream {
     const StreamHost* host;
     Decryption decryption;
     uint32_t runningCrc;  // CRC-32 of every byte the sink accepted since the last reset
+    int writeFailed;      // set by a short write: the file is incomplete whatever the CRC says
 
     // Input buffer. input[0, inputEnd) holds the archive's bytes from inputOffset on,
     // already deciphered; inputPos is the next one a decoder takes.

@@ -1,10 +1,57 @@
 // Path utilities: ANSI paths in the system code page, where the second byte of a
 // double-byte character may equal '\'. Every test for a separator or for the last
-// character is made on the UTF-16 form or by a walk that knows lead bytes.
+// character is made on the UTF-16 form, or by a walk that knows lead bytes, so a trail
+// byte is never taken for a separator.
 #pragma once
 
 #include <windows.h>
 
-// Removes the spaces (0x20 only; tabs stay) at the end of `text`, in place. Returns the
-// index of the last byte left, or -1 when none is left.
+#include "app/state.h"
+
+// Conversions through process-wide buffers (520 UTF-16 units; 260 bytes), each
+// overwritten by the next conversion in the same direction. Only one thread converts at a
+// time: the main thread before the worker starts and after it ends, the worker between.
+const wchar_t* ToUtf16(const char* text);
+const char* ToAnsi(const wchar_t* text);
+
+// Byte index of the last '\' that is not the second byte of a double-byte character (with
+// `anySeparator`, also '/' and a drive's colon), or -1.
+int LastSeparator(const char* text, bool anySeparator);
+
+// Joins `a` and `b` into `out` (kPathSize; it may be `a`). False when it would not fit.
+bool JoinPath(char* out, const char* a, const char* b);
+
+// True when the byte at `position` is the second byte of a double-byte character.
+bool EndsInTrailByte(const char* text, int position);
+
+// Appends '\' unless the path already ends in one (a trail byte does not count). False,
+// and the path unchanged, when `size` bytes leave no room.
+bool AppendTrailingBackslash(char* path, size_t size);
+void RemoveTrailingBackslash(char* path);
+// Removes the spaces (0x20 only; tabs stay) at the end. Index of the last byte left, or -1.
 int TrimTrailingBlanks(char* text);
+void SlashesToBackslashes(char* text);
+// Removes every "..\" from an entry name, repeating until none is left. Always 1.
+int StripParentReferences(char* name);
+
+// Creates a folder tree level by level from its root (X:\ or \\server\share\). 1 when every
+// level exists at the end (anything that exists counts, even a file), 0 otherwise.
+int CreateFolderPath(const char* path);
+
+// `folder` (kPathSize) receives the drive and folder with its last separator; `name`
+// (kPathSize) the file name with its extension. Either may be null.
+void SplitPath(const char* path, char* folder, char* name);
+
+// True when `path`, once resolved by the system, lies strictly inside `folder`.
+bool IsInsideFolder(const char* folder, const char* path);
+
+enum class OutputKind {
+    File,          // output holds the file's full path; its folders exist
+    Folder,        // a folder entry: its folders exist, output holds the folder
+    InvalidName,   // empty, a forbidden character, too long, or leading out of the destination
+    FolderFailed,  // a folder could not be created: extraction must stop
+};
+
+// Builds the output path of entry `name` (prepared by the caller, trimmed here) under
+// `destination` (ending in '\') into `output` (kPathSize), creating its folders.
+OutputKind BuildOutputPath(const char* destination, char* name, char* output);

@@ -1,8 +1,206 @@
 // Path utilities.
+//
+// Beyond the plain operations, Build output path guards the destination: a name is
+// refused when the path it makes is too long for its buffer (never cut into another
+// path) or resolves, by the system's own rules, to anything but a place strictly inside
+// the destination (parent references, device names, a bare ".."). The check runs before
+// any folder is created.
 #include "paths/path_utils.h"
 
+#include <string.h>
+
+namespace {
+
+constexpr size_t kWideSize = 520;
+wchar_t g_wideBuffer[kWideSize];
+char g_ansiBuffer[kPathSize];
+
+constexpr wchar_t kForbiddenInNames[] = L":;*?\"<>|";
+
+bool CopyIfFits(char* out, size_t size, const char* text) {
+    const size_t length = strlen(text);
+    if (length >= size) return false;
+    memcpy(out, text, length + 1);
+    return true;
+}
+
+
+}  // namespace
+
+const wchar_t* ToUtf16(const char* text) {
+    memset(g_wideBuffer, 0, sizeof g_wideBuffer);
+    MultiByteToWideChar(CP_ACP, 0, text, -1, g_wideBuffer, kWideSize);
+    g_wideBuffer[kWideSize - 1] = 0;
+    return g_wideBuffer;
+}
+
+const char* ToAnsi(const wchar_t* text) {
+    memset(g_ansiBuffer, 0, sizeof g_ansiBuffer);
+    WideCharToMultiByte(CP_ACP, 0, text, -1, g_ansiBuffer, sizeof g_ansiBuffer, nullptr, nullptr);
+    g_ansiBuffer[sizeof g_ansiBuffer - 1] = 0;
+    return g_ansiBuffer;
+}
+
+// Byte index of the last '\' that is not the second byte of a double-byte character (with
+// `anySeparator`, also '/' and a drive's colon), or -1.
+int LastSeparator(const char* text, bool anySeparator) {
+    int last = -1;
+    for (int i = 0; text[i];) {
+        if (IsDBCSLeadByte(BYTE(text[i])) && text[i + 1]) {
+            i += 2;
+            continue;
+        }
+        if (text[i] == '\\' || (anySeparator && (text[i] == '/' || (i == 1 && text[i] == ':')))) last = i;
+        ++i;
+    }
+    return last;
+}
+
+bool JoinPath(char* out, const char* a, const char* b) {
+    const size_t la = strlen(a), lb = strlen(b);
+    if (la + lb >= kPathSize) return false;
+    memmove(out, a, la);
+    memcpy(out + la, b, lb + 1);
+    return true;
+}
+
+bool EndsInTrailByte(const char* text, int position) {
+    int walk = 0;
+    while (walk < position) walk += IsDBCSLeadByte(BYTE(text[walk])) && text[walk + 1] ? 2 : 1;
+    return walk > position;
+}
+
+bool AppendTrailingBackslash(char* path, size_t size) {
+    const size_t n = strlen(path);
+    if (n == 0) return true;
+    if (path[n - 1] == '\\' && !EndsInTrailByte(path, int(n - 1))) return true;
+    if (n + 2 > size) return false;
+    path[n] = '\\';
+    path[n + 1] = 0;
+    return true;
+}
+
+void RemoveTrailingBackslash(char* path) {
+    const wchar_t* wide = ToUtf16(path);
+    const size_t units = wcslen(wide);
+    if (units > 0 && wide[units - 1] == L'\\') path[strlen(path) - 1] = 0;
+}
+
 int TrimTrailingBlanks(char* text) {
-    int last = lstrlenA(text) - 1;
+    int last = int(strlen(text)) - 1;
     while (last >= 0 && text[last] == ' ') text[last--] = 0;
     return last;
+}
+
+void SlashesToBackslashes(char* text) {
+    for (; *text; ++text)
+        if (*text == '/') *text = '\\';
+}
+
+int StripParentReferences(char* name) {
+    // Removing one "..\" can join its neighbours into a new one ("....\\" or ".../...\\"),
+    // so passes repeat until a pass removes nothing.
+    bool removed = true;
+    while (removed) {
+        removed = false;
+        char* out = name;
+        for (const char* in = name; *in;) {
+            if (in[0] == '.' && in[1] == '.' && in[2] == '\\') {
+                in += 3;
+                removed = true;
+            } else {
+                *out++ = *in++;
+            }
+        }
+        *out = 0;
+    }
+    return 1;
+}
+
+int CreateFolderPath(const char* path) {
+    wchar_t wide[kWideSize];
+    lstrcpynW(wide, ToUtf16(path), kWideSize - 1);
+    size_t length = wcslen(wide);
+
+    // The root: "X:\" or "\\server\share\".
+    size_t root;
+    if (length >= 3 && wide[1] == L':' && wide[2] == L'\\') {
+        root = 2;
+    } else if (length >= 8 && wide[0] == L'\\' && wide[1] == L'\\') {
+        const wchar_t* server = wcschr(wide + 2, L'\\');
+        const wchar_t* share = server ? wcschr(server + 1, L'\\') : nullptr;
+        if (!share) return 0;
+        root = size_t(share - wide);
+    } else {
+        return 0;
+    }
+    if (wide[length - 1] != L'\\') {
+        wide[length++] = L'\\';
+        wide[length] = 0;
+    }
+
+    char built[kPathSize] = {};
+    size_t start = 0;
+    for (size_t separator = root; separator < length;) {
+        wide[separator] = 0;
+        const char* part = ToAnsi(wide + start);
+        wide[separator] = L'\\';
+        if (strlen(built) + strlen(part) + 2 > sizeof built) return 0;
+        strcat(built, part);
+        strcat(built, "\\");
+        if (GetFileAttributesA(built) == INVALID_FILE_ATTRIBUTES && !CreateDirectoryA(built, nullptr)) return 0;
+        start = separator + 1;
+        const wchar_t* next = wcschr(wide + start, L'\\');
+        separator = next ? size_t(next - wide) : length;
+    }
+    return 1;
+}
+
+void SplitPath(const char* path, char* folder, char* name) {
+    if (folder) folder[0] = 0;
+    if (name) name[0] = 0;
+    if (!path || !*path) return;
+    const int cut = LastSeparator(path, true);
+    if (folder && cut >= 0 && size_t(cut) + 1 < kPathSize) {
+        memcpy(folder, path, size_t(cut) + 1);
+        folder[cut + 1] = 0;
+    }
+    if (name) CopyIfFits(name, kPathSize, path + cut + 1);
+}
+
+bool IsInsideFolder(const char* folder, const char* path) {
+    wchar_t fullFolder[kWideSize], fullPath[kWideSize];
+    const DWORD folderLength = GetFullPathNameW(ToUtf16(folder), kWideSize, fullFolder, nullptr);
+    if (folderLength == 0 || folderLength >= kWideSize) return false;
+    const DWORD pathLength = GetFullPathNameW(ToUtf16(path), kWideSize, fullPath, nullptr);
+    if (pathLength == 0 || pathLength >= kWideSize) return false;
+    DWORD prefix = folderLength;
+    while (prefix > 0 && fullFolder[prefix - 1] == L'\\') --prefix;
+    if (pathLength <= prefix + 1 || fullPath[prefix] != L'\\') return false;
+    fullPath[prefix] = 0;
+    fullFolder[prefix] = 0;
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, fullFolder, -1, fullPath, -1) == CSTR_EQUAL;
+}
+
+OutputKind BuildOutputPath(const char* destination, char* name, char* output) {
+    TrimTrailingBlanks(name);
+    const wchar_t* wide = ToUtf16(name);
+    if (*wide == 0 || wcspbrk(wide, kForbiddenInNames)) return OutputKind::InvalidName;
+
+    const int lastSeparator = LastSeparator(name, false);
+    if (lastSeparator < 0) {
+        if (!JoinPath(output, destination, name)) return OutputKind::InvalidName;
+        return IsInsideFolder(destination, output) ? OutputKind::File : OutputKind::InvalidName;
+    }
+    const char* filePart = name + lastSeparator + 1;
+    char folder[kPathSize];
+    if (strlen(destination) + size_t(lastSeparator) + 1 >= sizeof folder) return OutputKind::InvalidName;
+    JoinPath(folder, destination, "");
+    strncat(folder, name, size_t(lastSeparator) + 1);
+    if (!JoinPath(output, folder, filePart)) return OutputKind::InvalidName;
+    // Whatever the name holds, nothing may be created or written outside the destination.
+    if (!IsInsideFolder(destination, output)) return OutputKind::InvalidName;
+
+    if (!CreateFolderPath(folder)) return OutputKind::FolderFailed;
+    return *filePart ? OutputKind::File : OutputKind::Folder;
 }

@@ -1,0 +1,11 @@
+// Entry extraction loop: the procedure of the one worker thread.
+#pragma once
+
+#include <windows.h>
+
+// Extracts every entry of g_reader's archive into the destination of the Run settings,
+// then closes the Progress window. Returns 0, or -1 after a stop.
+DWORD WINAPI ExtractionThread(void* unused);
+
+// Sets the creation and last-write times of `path` from a DOS date and time.
+void SetFileTimeFromDos(const char* path, WORD dosDate, WORD dosTime, bool folder);

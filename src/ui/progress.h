@@ -1,0 +1,14 @@
+// Progress window: the one modeless window of an extraction run, owner of every dialog
+// and message box of the worker. It belongs to the main thread; the worker reaches it
+// only through synchronous sends of these private messages.
+#pragma once
+
+#include <windows.h>
+
+constexpr UINT kMsgSetPosition = 1004;  // lParam: bar position in KiB
+constexpr UINT kMsgPlayAnimation = 1025;
+constexpr UINT kMsgStopAnimation = 1026;
+
+// Creates and shows the window (g_progressWindow); the bar runs from 0 to
+// `centralDirectoryOffset` in KiB, the position reading reaches at the central directory.
+HWND OpenProgressWindow(long centralDirectoryOffset);

@@ -1,0 +1,80 @@
+// Progress window.
+#include "ui/progress.h"
+
+#include <commctrl.h>
+
+#include "app/state.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+// Main thread only, from WM_INITDIALOG until the window is destroyed.
+HWND g_progressBar;
+HMODULE g_shellLibrary;
+HWND g_animation;
+
+constexpr int kShellAnimationClip = 161;  // the looping clip that shell32.dll carries
+
+void OnInit(HWND dialog, long centralDirectoryOffset) {
+    g_progressBar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+    SendMessageA(g_progressBar, PBM_SETRANGE32, 0, centralDirectoryOffset / 1024);
+    g_shellLibrary = LoadLibraryA("shell32.dll");
+    g_animation = nullptr;
+    if (!g_shellLibrary) return;
+    g_animation = CreateWindowExA(0, ANIMATE_CLASSA, nullptr, WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_AUTOPLAY,
+                                  0, 0, 0, 0, dialog, HMENU(1), g_shellLibrary, nullptr);
+    if (!g_animation) return;
+    SendMessageA(g_animation, ACM_OPENA, 0, kShellAnimationClip);
+    SetWindowPos(g_animation, nullptr, 50, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+}
+
+void Close(HWND dialog) {
+    if (g_animation) DestroyWindow(g_animation);
+    g_animation = nullptr;
+    if (g_shellLibrary) FreeLibrary(g_shellLibrary);
+    g_shellLibrary = nullptr;
+    DestroyWindow(dialog);
+    PostQuitMessage(0);
+}
+
+INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            OnInit(dialog, long(lParam));
+            return TRUE;
+        case kMsgSetPosition:
+            SendMessageA(g_progressBar, PBM_SETPOS, WPARAM(lParam), 0);
+            return FALSE;
+        case kMsgPlayAnimation:
+            SendMessageA(g_animation, ACM_PLAY, WPARAM(-1), 0xFFFF0000);
+            return TRUE;
+        case kMsgStopAnimation:
+            SendMessageA(g_animation, ACM_STOP, 0, 0);
+            return TRUE;
+        case WM_COMMAND:
+            if (wParam != IDC_PROGRESS_CANCEL) return FALSE;
+            g_cancelState = kCancelByUser;  // the worker notices, stops, and closes us
+            return TRUE;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) != SC_CLOSE) return FALSE;
+            g_cancelState = kCancelByUser;
+            DestroyWindow(dialog);
+            PostQuitMessage(0);
+            return TRUE;
+        case WM_CLOSE:
+            Close(dialog);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+HWND OpenProgressWindow(long centralDirectoryOffset) {
+    g_progressWindow = CreateDialogParamA(g_module, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressProc,
+                                          LPARAM(centralDirectoryOffset));
+    ShowWindow(g_progressWindow, SW_SHOW);
+    UpdateWindow(g_progressWindow);
+    return g_progressWindow;
+}

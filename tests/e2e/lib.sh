@@ -1,0 +1,39 @@
+# Shared helpers of the end-to-end scripts: make self-extracting files with mksfx, run
+# them under Wine, drive their windows with uidriver, and check what they left behind.
+# CTest provides DUDORE_BUILD, DUDORE_SOURCE, DUDORE_MKSFX, DUDORE_STUB, DUDORE_DRIVER, DUDORE_WINE.
+set -euo pipefail
+: "${DUDORE_BUILD:?run through ctest}" "${DUDORE_MKSFX:?}" "${DUDORE_STUB:?}" "${DUDORE_DRIVER:?}" "${DUDORE_WINE:?}"
+
+E2E_WORK=$(mktemp -d "$DUDORE_BUILD/e2e.XXXXXX")
+trap 'rm -rf "$E2E_WORK"' EXIT
+cd "$E2E_WORK"
+failures=0
+
+# The Windows form of a Linux path: Wine maps / to drive Z:.
+winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
+
+# Runs a Windows program of the build under Wine; its exit code is ours.
+wine_run() { "$DUDORE_WINE" "$@" </dev/null; }
+driver() { "$DUDORE_WINE" "$DUDORE_DRIVER" "$@" </dev/null; }
+
+# Starts the program in the background; `wait_stub` collects its exit code later.
+start_stub() { "$DUDORE_WINE" "$@" </dev/null & STUB_PID=$!; }
+wait_stub() {
+  local status=0
+  wait "$STUB_PID" || status=$?
+  echo "$status"
+}
+
+# mksfx with the stub under test (the 64-bit image: the only one that runs here).
+make_sfx() { "$DUDORE_MKSFX" --stub "$DUDORE_STUB" "$@"; }
+
+pass() { printf 'ok   %s\n' "$*"; }
+fail() { printf 'FAIL %s\n' "$*"; failures=$((failures + 1)); }
+check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+expect_eq() { if [ "$2" == "$3" ]; then pass "$1"; else fail "$1: expected [$3], got [$2]"; fi; }
+
+# Ends the script: non-zero when any check failed.
+finish() {
+  if [ "$failures" -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
+  echo "all checks passed"
+}
