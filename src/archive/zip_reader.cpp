@@ -1,10 +1,10 @@
 // ZIP structure reader. See zip_reader.h for the search strategy.
 //
-// Two places go beyond a literal reading of the format's layout because real files need
-// it: the end-record search overlaps its windows so that a signature straddling two of
-// them is still found, and an entry whose sizes follow its data (flag bit 3) takes its
+// Three places go beyond a literal reading of the format's layout because real files
+// need it: the end-record search overlaps its windows so that a signature straddling two
+// of them is still found; an entry whose sizes follow its data (flag bit 3) takes its
 // CRC-32 and sizes from the central record, since writers may leave placeholders in the
-// local header.
+// local header; and an empty local date-time is taken from the central record.
 #include "archive/zip_reader.h"
 
 #include <string.h>
@@ -93,6 +93,11 @@ uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry) {
     if (entry.crc32 == 0) entry.crc32 = c.crc32;
     if (entry.compressedSize == 0) entry.compressedSize = c.compressedSize;
     if (entry.uncompressedSize == 0) entry.uncompressedSize = c.uncompressedSize;
+    // No valid DOS date is 0: some streaming writers leave the local date-time empty.
+    if (entry.DosDateTime() == 0) {
+        entry.time = uint16_t(c.dosDateTime);
+        entry.date = uint16_t(c.dosDateTime >> 16);
+    }
     if (entry.flags & kFlagDataDescriptor) {
         entry.crc32 = c.crc32;
         entry.compressedSize = c.compressedSize;

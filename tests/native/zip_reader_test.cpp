@@ -1,0 +1,663 @@
+// The ZIP structure reader against archives that Info-ZIP zip writes during the test
+// and against the peer archives, with zipinfo's reading of the same files as the
+// oracle; then the rules for damaged and hostile input, on patched or hand-built files.
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "archive/zip_reader.h"
+#include "zip_fixtures.h"
+
+using namespace fixtures;
+
+namespace {
+
+bool IsPrintableAscii(const std::string& s) {
+    for (unsigned char c : s)
+        if (c < 0x20 || c > 0x7E) return false;
+    return true;
+}
+
+// Inflates raw deflate data; false when zlib refuses it.
+bool Inflate(const uint8_t* data, size_t size, Bytes& out) {
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK) return false;
+    z.next_in = const_cast<uint8_t*>(data);
+    z.avail_in = uInt(size);
+    uint8_t buffer[65536];
+    int status;
+    do {
+        z.next_out = buffer;
+        z.avail_out = sizeof buffer;
+        status = inflate(&z, Z_NO_FLUSH);
+        out.insert(out.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+    } while (status == Z_OK);
+    inflateEnd(&z);
+    return status == Z_STREAM_END;
+}
+
+// The entry's data, where the reader says it lies, decodes to its CRC-32 and size.
+// Only stored and deflated entries without encryption can be checked this way.
+void ExpectDataMatches(const Bytes& file, const ScannedEntry& s) {
+    const EntryRecord& e = s.entry;
+    if ((e.flags & kFlagEncrypted) || (e.method != 0 && e.method != 8)) return;
+    ASSERT_LE(size_t(s.dataStart) + e.compressedSize, file.size()) << e.name;
+    const uint8_t* data = file.data() + s.dataStart;
+    Bytes plain;
+    if (e.method == 0) {
+        plain.assign(data, data + e.compressedSize);
+    } else {
+        ASSERT_TRUE(Inflate(data, e.compressedSize, plain)) << e.name;
+    }
+    EXPECT_EQ(plain.size(), e.uncompressedSize) << e.name;
+    EXPECT_EQ(crc32(0, plain.data(), uInt(plain.size())), e.crc32) << e.name;
+}
+
+// Every entry the reader hands out agrees with zipinfo's account of the archive.
+void ExpectAgreesWithZipinfo(const std::string& path, size_t expectedEntries) {
+    const Listing listing = RunZipinfo(path);
+    const Scan scan = ScanPath(path);
+    const Bytes file = ReadBytes(path);
+    ASSERT_EQ(listing.entries.size(), expectedEntries) << "zipinfo listing of " << path;
+    EXPECT_EQ(scan.centralOffset, listing.centralOffset);
+    ASSERT_EQ(scan.entries.size(), expectedEntries);
+    for (size_t i = 0; i < expectedEntries; ++i) {
+        const EntryRecord& e = scan.entries[i].entry;
+        const ListedEntry& l = listing.entries[i];
+        SCOPED_TRACE("entry " + std::to_string(i) + " " + l.name);
+        if (IsPrintableAscii(l.name)) EXPECT_EQ(std::string(e.name), l.name.substr(0, kNameSize - 1));
+        EXPECT_EQ(e.nameLength, l.nameLength);
+        EXPECT_EQ(strlen(e.name), std::min<size_t>(l.nameLength, kNameSize - 1));
+        EXPECT_EQ(e.method, l.method);
+        EXPECT_EQ(e.versionNeeded, l.versionNeeded);
+        EXPECT_EQ((e.flags & kFlagEncrypted) != 0, l.encrypted);
+        EXPECT_EQ((e.flags & kFlagDataDescriptor) != 0, l.dataDescriptor);
+        EXPECT_EQ(e.DosDateTime(), l.dosDateTime);
+        EXPECT_EQ(e.crc32, l.crc32);
+        EXPECT_EQ(e.compressedSize, l.compressedSize);
+        EXPECT_EQ(e.uncompressedSize, l.uncompressedSize);
+        EXPECT_EQ(e.attributes, l.dosAttributes & 0xF7);
+        // The data starts behind the local header that zipinfo's offset points at.
+        const size_t header = size_t(l.localHeaderOffset + listing.shift);
+        ASSERT_EQ(FindSignatures(Bytes(file.begin() + long(header), file.begin() + long(header) + 4), 3, 4).size(), 1u);
+        const uint32_t localExtra = Get16(file, header + local::kExtraLength);
+        EXPECT_EQ(scan.entries[i].dataStart, long(header + local::kName + l.nameLength + localExtra));
+        if (localExtra != 0) EXPECT_EQ(e.extraLength, localExtra);
+        ExpectDataMatches(file, scan.entries[i]);
+    }
+}
+
+#define REQUIRE_TOOLS_OR_SKIP()                                                   \
+    do {                                                                          \
+        if (!HaveTool("zip") || !HaveTool("zipinfo")) GTEST_SKIP() << "needs zip and zipinfo"; \
+    } while (0)
+
+// The files that the archives of these tests hold.
+void MakeSourceTree(const ScratchDir& dir) {
+    std::string text;
+    for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + " of a compressible text\n";
+    WriteText(dir / "text.txt", text);
+    WriteBytes(dir / "random.bin", PseudoRandomBytes(70000, 7, true));
+    WriteText(dir / "empty.txt", "");
+    ASSERT_EQ(mkdir((dir / "folder").c_str(), 0755), 0);
+    WriteText(dir / "folder/inner.txt", "inside the folder\n");
+    WriteText(dir / "readonly.txt", "read only\n");
+    ASSERT_EQ(chmod((dir / "readonly.txt").c_str(), 0444), 0);
+}
+
+const char kTreeFiles[] = "text.txt random.bin empty.txt folder readonly.txt";
+constexpr size_t kTreeEntries = 6;  // folder/ and folder/inner.txt count as two
+
+// ---- archives written by zip ------------------------------------------------------
+
+TEST(ZipReader, EntriesAgreeWithZipinfo) {
+    REQUIRE_TOOLS_OR_SKIP();
+    const std::string files = kTreeFiles;
+    const struct {
+        const char* what;
+        std::string command;
+    } kCases[] = {
+        {"plain", "zip -q -r out.zip " + files},
+        {"data descriptors (-fd)", "zip -q -r -fd out.zip " + files},
+        {"written to a pipe", "zip -q -r - " + files + " | cat > out.zip"},
+        {"stored only", "zip -q -r -0 out.zip " + files},
+        {"no extra fields", "zip -q -r -X out.zip " + files},
+        {"best compression", "zip -q -r -9 out.zip " + files},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        MakeSourceTree(dir);
+        ASSERT_EQ(Shell(dir.path(), c.command), 0);
+        ExpectAgreesWithZipinfo(dir / "out.zip", kTreeEntries);
+    }
+}
+
+// The end record moves down by the comment's length; from a 235-byte comment on, it
+// no longer lies in the last 256 bytes, and around 250-260 its offset field and its
+// signature fall on different sides of a 256-byte boundary.
+TEST(ZipReader, ArchiveCommentsOfEveryCriticalLength) {
+    REQUIRE_TOOLS_OR_SKIP();
+    std::vector<size_t> lengths = {0, 1, 100, 233, 234, 235, 236, 237, 300, 509, 510, 511, 512, 4000, 65535};
+    for (size_t n = 250; n <= 260; ++n) lengths.push_back(n);
+    ScratchDir dir;
+    WriteText(dir / "a.txt", "entry behind a commented end record\n");
+    WriteText(dir / "b.txt", "second entry\n");
+    for (size_t n : lengths) {
+        SCOPED_TRACE("comment of " + std::to_string(n) + " bytes");
+        ASSERT_EQ(Shell(dir.path(), "rm -f c.zip && zip -q c.zip a.txt b.txt"), 0);
+        // A comment made of "-": no signature bytes, no line ends for zip to convert. zip
+        // breaks lines longer than 255 bytes, so longer comments are appended here.
+        if (n > 0 && n <= 255) {
+            WriteText(dir / "comment", std::string(n, '-'));
+            ASSERT_EQ(Shell(dir.path(), "zip -q -z c.zip < comment"), 0);
+        } else if (n > 255) {
+            Bytes file = ReadBytes(dir / "c.zip");
+            Put16(file, file.size() - 2, uint32_t(n));
+            file.insert(file.end(), n, '-');
+            WriteBytes(dir / "c.zip", file);
+        }
+        const Bytes file = ReadBytes(dir / "c.zip");
+        ASSERT_EQ(Get16(file, file.size() - n - 2), n) << "zip wrote another comment length";
+        ExpectAgreesWithZipinfo(dir / "c.zip", 2);
+    }
+}
+
+// A self-extracting file: an image and a block in front of the archive. Unadjusted, the
+// offsets count from the archive's start; zip -A makes them count from the file's start.
+TEST(ZipReader, DataInFrontOfTheArchive) {
+    REQUIRE_TOOLS_OR_SKIP();
+    const struct {
+        const char* what;
+        size_t prefix;
+        bool adjust;
+    } kCases[] = {
+        {"image and block, offsets from the archive", 37376 + 512, false},
+        {"image and block, adjusted with zip -A", 37376 + 512, true},
+        {"one byte, offsets from the archive", 1, false},
+        {"one byte, adjusted", 1, true},
+        {"less than the scan overlap", 19, false},
+        {"a scan window and a bit", 1030, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        MakeSourceTree(dir);
+        ASSERT_EQ(Shell(dir.path(), std::string("zip -q -r plain.zip ") + kTreeFiles), 0);
+        Bytes file = PseudoRandomBytes(c.prefix, 11, true);
+        const Bytes archive = ReadBytes(dir / "plain.zip");
+        file.insert(file.end(), archive.begin(), archive.end());
+        WriteBytes(dir / "sfx.zip", file);
+        if (c.adjust) ASSERT_EQ(Shell(dir.path(), "zip -q -A sfx.zip"), 0);
+        const Listing listing = RunZipinfo(dir / "sfx.zip");
+        EXPECT_EQ(listing.shift, c.adjust ? 0 : long(c.prefix));
+        ExpectAgreesWithZipinfo(dir / "sfx.zip", kTreeEntries);
+    }
+}
+
+TEST(ZipReader, PeerArchives) {
+    if (!HaveTool("zipinfo")) GTEST_SKIP() << "needs zipinfo";
+    const struct {
+        const char* file;
+        size_t entries;  // entries the reader hands out
+    } kCases[] = {
+        {"Zip.deflate.zip", 6},       {"Zip.deflate64.zip", 6},
+        {"Zip.deflate.dd.zip", 3},    {"Zip.none.datadescriptors.zip", 2},
+        {"Zip.implode.zip", 3},       {"Zip.shrink.zip", 3},
+        {"Zip.reduce1.zip", 3},       {"Zip.reduce2.zip", 3},
+        {"Zip.reduce3.zip", 3},       {"Zip.reduce4.zip", 3},
+        {"zipcrypto.zip", 8},         {"PrePostHeaders.zip", 4},
+        {"Zip.LongComment.zip", 1},   {"Zip.EntryComment.zip", 1},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.file);
+        ExpectAgreesWithZipinfo(std::string(DUDORE_PEER_ARCHIVES) + "/" + c.file, c.entries);
+    }
+}
+
+TEST(ZipReader, EntriesOfAMethodNotTakenAreSkipped) {
+    // Both entries are method 99 (AES): no local header is acceptable.
+    const Scan scan = ScanPath(std::string(DUDORE_PEER_ARCHIVES) + "/Zip.none.encrypted.zip");
+    EXPECT_NE(scan.centralOffset, 0);
+    EXPECT_TRUE(scan.entries.empty());
+}
+
+TEST(ZipReader, PeerArchivesKnownChecksums) {
+    // The same three files in every one of these archives (listed in their README).
+    const uint32_t kExe = 0xcfb109c8, kJpg = 0x088814e3, kText = 0x9bd160fa;
+    for (const char* name : {"Zip.deflate.dd.zip", "Zip.implode.zip", "Zip.shrink.zip", "Zip.reduce3.zip"}) {
+        SCOPED_TRACE(name);
+        const Scan scan = ScanPath(std::string(DUDORE_PEER_ARCHIVES) + "/" + name);
+        std::vector<uint32_t> crcs;
+        for (const auto& s : scan.entries) crcs.push_back(s.entry.crc32);
+        std::sort(crcs.begin(), crcs.end());
+        std::vector<uint32_t> expected = {kExe, kJpg, kText};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(crcs, expected);
+    }
+}
+
+// ---- the end-record search ----------------------------------------------------
+
+// A file of `length` filler bytes with an end record at `at` whose offset field says
+// `offset` (the record may be cut off by the end of the file).
+Bytes FileWithEndRecord(size_t length, size_t at, uint32_t offset) {
+    Bytes file = PseudoRandomBytes(length, uint32_t(length), true);
+    Bytes record = {'P', 'K', 5, 6};
+    record.resize(22, 0);
+    Put32(record, 16, offset);
+    for (size_t i = 0; i < record.size() && at + i < length; ++i) file[at + i] = record[i];
+    return file;
+}
+
+int32_t FindIn(const Bytes& bytes, long* positionAfter = nullptr) {
+    FILE* file = tmpfile();
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fflush(file);
+    ZipReader reader{};
+    reader.archive = file;
+    reader.centralCursor = 12345;
+    const int32_t found = FindCentralDirectory(reader);
+    if (found != 0) EXPECT_EQ(reader.centralCursor, found);
+    if (positionAfter) *positionAfter = ftell(file);
+    fclose(file);
+    return found;
+}
+
+// Every position in files around the window sizes: the record is found wherever it
+// lies in full, except in the first 20 bytes of a file of 256 bytes or fewer, which
+// are never examined.
+TEST(EndRecordSearch, FindsTheRecordAtEveryPosition) {
+    for (size_t length : {22, 23, 40, 100, 255, 256, 257, 258, 259, 260, 300, 508, 509, 510, 511, 512, 513, 766, 1100}) {
+        for (size_t at = 0; at + 4 <= length; ++at) {
+            const uint32_t offset = 1000 + uint32_t(at);
+            long position = -1;
+            const int32_t found = FindIn(FileWithEndRecord(length, at, offset), &position);
+            const bool whole = at + 20 <= length;
+            const bool examined = length > 256 || at >= 20;
+            if (whole && examined) {
+                ASSERT_EQ(found, int32_t(offset)) << "length " << length << " record at " << at;
+                ASSERT_EQ(position, 0) << "length " << length << " record at " << at;
+            } else {
+                // A record whose offset field runs past the end is no record.
+                ASSERT_EQ(found, 0) << "length " << length << " record at " << at;
+            }
+        }
+    }
+}
+
+TEST(EndRecordSearch, TheRecordNearestTheEndWinsAcrossWindows) {
+    Bytes file = FileWithEndRecord(2000, 100, 111);
+    const Bytes upper = FileWithEndRecord(2000, 1500, 222);
+    std::copy(upper.begin() + 1500, upper.begin() + 1522, file.begin() + 1500);
+    EXPECT_EQ(FindIn(file), 222);
+}
+
+// Local and central signatures every 30 bytes, and no end record.
+Bytes FileWithOtherSignatures() {
+    Bytes file = PseudoRandomBytes(600, 5, true);
+    for (size_t at = 0; at + 4 <= file.size(); at += 30) {
+        const uint8_t kind = at % 60 ? 1 : 3;
+        file[at] = 'P', file[at + 1] = 'K', file[at + 2] = kind, file[at + 3] = uint8_t(kind + 1);
+    }
+    return file;
+}
+
+TEST(EndRecordSearch, NoArchive) {
+    const struct {
+        const char* what;
+        Bytes file;
+    } kCases[] = {
+        {"empty file", {}},
+        {"three bytes", {'P', 'K', 5}},
+        {"no signature", PseudoRandomBytes(5000, 3, true)},
+        {"central directory offset 0", FileWithEndRecord(600, 578, 0)},
+        {"small file, offset 0", FileWithEndRecord(100, 78, 0)},
+        {"other signatures only", FileWithOtherSignatures()},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(FindIn(c.file), 0);
+    }
+}
+
+TEST(EndRecordSearch, SmallArchivesFromZip) {
+    REQUIRE_TOOLS_OR_SKIP();
+    for (const char* content : {"", "x", "a few more bytes of content"}) {
+        SCOPED_TRACE(std::string("content \"") + content + "\"");
+        ScratchDir dir;
+        WriteText(dir / "a", content);
+        ASSERT_EQ(Shell(dir.path(), "zip -q -X small.zip a"), 0);
+        ASSERT_LE(ReadBytes(dir / "small.zip").size(), 256u);
+        ExpectAgreesWithZipinfo(dir / "small.zip", 1);
+    }
+}
+
+TEST(EndRecordSearch, ZipArchiveWhoseOffsetFieldIsZero) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    WriteText(dir / "a.txt", "content\n");
+    ASSERT_EQ(Shell(dir.path(), "zip -q a.zip a.txt"), 0);
+    Bytes file = ReadBytes(dir / "a.zip");
+    Put32(file, file.size() - 22 + 16, 0);
+    EXPECT_EQ(ScanBytes(file).centralOffset, 0);
+}
+
+// ---- local headers --------------------------------------------------------------
+
+// outer.zip holds, stored, inner.zip (itself an archive of inner.txt) and second.txt.
+// When outer's first header is refused, the scan moves on one byte and finds inner.txt
+// inside the refused entry's data; when it is accepted, that data is skipped.
+struct NestedArchive {
+    ScratchDir dir;
+    Bytes outer;
+    NestedArchive() {
+        WriteText(dir / "inner.txt", "inside the inner archive\n");
+        WriteText(dir / "second.txt", "the second outer entry\n");
+        EXPECT_EQ(Shell(dir.path(), "zip -q -0 -X inner.zip inner.txt && zip -q -0 -X outer.zip inner.zip second.txt"), 0);
+        outer = ReadBytes(dir / "outer.zip");
+    }
+};
+
+TEST(LocalHeader, RefusedHeadersAreSteppedOverByOneByte) {
+    REQUIRE_TOOLS_OR_SKIP();
+    NestedArchive nested;
+    const std::vector<std::string> kAccepted = {"inner.zip", "second.txt"};
+    const std::vector<std::string> kRefused = {"inner.txt", "second.txt"};
+    const struct {
+        const char* what;
+        std::function<void(Bytes&)> patch;
+        std::vector<std::string> names;
+    } kCases[] = {
+        {"as written", [](Bytes&) {}, kAccepted},
+        {"method 7", [](Bytes& b) { Put16(b, local::kMethod, 7); }, kRefused},
+        {"method 10", [](Bytes& b) { Put16(b, local::kMethod, 10); }, kRefused},
+        {"method 12", [](Bytes& b) { Put16(b, local::kMethod, 12); }, kRefused},
+        {"method 99", [](Bytes& b) { Put16(b, local::kMethod, 99); }, kRefused},
+        {"method 0xFFFF", [](Bytes& b) { Put16(b, local::kMethod, 0xFFFF); }, kRefused},
+        {"method 0x0108", [](Bytes& b) { Put16(b, local::kMethod, 0x0108); }, kRefused},
+        {"name with a zero byte first", [](Bytes& b) { b[local::kName] = 0; }, kRefused},
+        {"name with a zero byte inside", [](Bytes& b) { b[local::kName + 5] = 0; }, kRefused},
+        {"name with a zero byte last", [](Bytes& b) { b[local::kName + 8] = 0; }, kRefused},
+        {"name length 261", [](Bytes& b) { Put16(b, local::kNameLength, 261); }, kRefused},
+        {"name length 0xFFFF", [](Bytes& b) { Put16(b, local::kNameLength, 0xFFFF); }, kRefused},
+        {"extra field past the end", [](Bytes& b) { Put16(b, local::kExtraLength, 0xFFFF); }, kRefused},
+        {"signature broken", [](Bytes& b) { b[3] = 5; }, kRefused},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = nested.outer;
+        c.patch(file);
+        EXPECT_EQ(Names(ScanBytes(file)), c.names);
+    }
+}
+
+TEST(LocalHeader, EveryMethodTakenIsAccepted) {
+    REQUIRE_TOOLS_OR_SKIP();
+    NestedArchive nested;
+    for (uint32_t method = 0; method <= 12; ++method) {
+        SCOPED_TRACE("method " + std::to_string(method));
+        Bytes file = nested.outer;
+        Put16(file, local::kMethod, method);
+        const Scan scan = ScanBytes(file);
+        const bool taken = method <= 9 && method != 7;
+        ASSERT_FALSE(scan.entries.empty());
+        EXPECT_EQ(std::string(scan.entries[0].entry.name), taken ? "inner.zip" : "inner.txt");
+        if (taken) EXPECT_EQ(scan.entries[0].entry.method, method);
+    }
+}
+
+TEST(LocalHeader, EmptyNameIsAccepted) {
+    REQUIRE_TOOLS_OR_SKIP();
+    NestedArchive nested;
+    Bytes file = nested.outer;
+    Put16(file, local::kNameLength, 0);
+    const Scan scan = ScanBytes(file);
+    ASSERT_EQ(scan.entries.size(), 2u);
+    EXPECT_STREQ(scan.entries[0].entry.name, "");
+    EXPECT_EQ(scan.entries[0].entry.nameLength, 0);
+    EXPECT_EQ(scan.entries[0].dataStart, 30) << "the data starts right behind the header";
+    EXPECT_STREQ(scan.entries[1].entry.name, "second.txt");
+}
+
+// Names of 259, 260 and 261 bytes, written by zip. A 260-byte name loses its last byte;
+// a 261-byte one makes its header unacceptable, and the next entry is still found.
+TEST(LocalHeader, LongNames) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    const std::string folder(200, 'd');
+    ASSERT_EQ(mkdir((dir / folder).c_str(), 0755), 0);
+    std::vector<std::string> paths;
+    for (size_t length : {259, 260, 261}) {
+        std::string path = folder + "/" + std::string(length - folder.size() - 1, char('a' + length - 259));
+        WriteText(dir / path, "name of " + std::to_string(length) + " bytes\n");
+        paths.push_back(path);
+    }
+    WriteText(dir / "after.txt", "behind the long names\n");
+    ASSERT_EQ(Shell(dir.path(), "zip -q -0 -X -D long.zip " + paths[0] + " " + paths[1] + " " + paths[2] + " after.txt"), 0);
+    const Listing listing = RunZipinfo(dir / "long.zip");
+    ASSERT_EQ(listing.entries.size(), 4u);
+
+    const Scan scan = ScanPath(dir / "long.zip");
+    ASSERT_EQ(scan.entries.size(), 3u);
+    EXPECT_EQ(std::string(scan.entries[0].entry.name), paths[0]);
+    EXPECT_EQ(scan.entries[0].entry.nameLength, 259);
+    EXPECT_EQ(std::string(scan.entries[1].entry.name), paths[1].substr(0, 259));
+    EXPECT_EQ(scan.entries[1].entry.nameLength, 260);
+    EXPECT_EQ(scan.entries[1].entry.crc32, listing.entries[1].crc32);
+    EXPECT_EQ(std::string(scan.entries[2].entry.name), "after.txt");
+    // Pairing is by order: after.txt took the central record of the refused entry.
+    EXPECT_EQ(scan.entries[2].central.nameLength, 261u);
+    EXPECT_EQ(scan.entries[2].entry.crc32, listing.entries[3].crc32) << "from its own local header";
+}
+
+// Flag bit 3: the sizes and CRC follow the data, so the local header may hold zeros or
+// placeholders; the central record's values are the ones to use. Without bit 3, only
+// zeros are replaced.
+TEST(LocalHeader, DataDescriptorValuesComeFromTheCentralRecord) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    MakeSourceTree(dir);
+    ASSERT_EQ(Shell(dir.path(), "zip -q -fd -X dd.zip text.txt random.bin"), 0);
+    const Bytes original = ReadBytes(dir / "dd.zip");
+    const Listing listing = RunZipinfo(dir / "dd.zip");
+    ASSERT_EQ(listing.entries.size(), 2u);
+    ASSERT_TRUE(listing.entries[0].dataDescriptor);
+
+    const uint32_t kCrc = 0xDEADBEEF, kCompressed = 7, kUncompressed = 9;
+    const struct {
+        const char* what;
+        bool bit3;
+        bool placeholders;
+        bool centralValues;  // else the patched local values stay
+    } kCases[] = {
+        {"bit 3, as zip wrote it", true, false, true},
+        {"bit 3, placeholders", true, true, true},
+        {"no bit 3, zeros", false, false, true},
+        {"no bit 3, other values", false, true, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = original;
+        for (const ListedEntry& l : listing.entries) {
+            const size_t at = size_t(l.localHeaderOffset);
+            const uint32_t flags = Get16(file, at + local::kFlags);
+            Put16(file, at + local::kFlags, c.bit3 ? flags | kFlagDataDescriptor : flags & ~kFlagDataDescriptor);
+            if (c.placeholders) {
+                Put32(file, at + local::kCrc, kCrc);
+                Put32(file, at + local::kCompressed, kCompressed);
+                Put32(file, at + local::kUncompressed, kUncompressed);
+            } else if (!c.bit3) {
+                Put32(file, at + local::kCrc, 0);
+                Put32(file, at + local::kCompressed, 0);
+                Put32(file, at + local::kUncompressed, 0);
+            }
+        }
+        const Scan scan = ScanBytes(file);
+        ASSERT_GE(scan.entries.size(), 1u);
+        const EntryRecord& e = scan.entries[0].entry;
+        if (c.centralValues) {
+            ASSERT_EQ(scan.entries.size(), 2u);
+            for (size_t i = 0; i < 2; ++i) {
+                EXPECT_EQ(scan.entries[i].entry.crc32, listing.entries[i].crc32);
+                EXPECT_EQ(scan.entries[i].entry.compressedSize, listing.entries[i].compressedSize);
+                EXPECT_EQ(scan.entries[i].entry.uncompressedSize, listing.entries[i].uncompressedSize);
+                ExpectDataMatches(file, scan.entries[i]);
+            }
+        } else {
+            EXPECT_EQ(e.crc32, kCrc);
+            EXPECT_EQ(e.compressedSize, kCompressed);
+            EXPECT_EQ(e.uncompressedSize, kUncompressed);
+        }
+    }
+}
+
+// ---- central records ---------------------------------------------------------------
+
+TEST(CentralRecord, AttributesByte) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    WriteText(dir / "a.txt", "attributes\n");
+    ASSERT_EQ(Shell(dir.path(), "zip -q -X a.zip a.txt"), 0);
+    const Bytes original = ReadBytes(dir / "a.zip");
+    const size_t record = FindSignatures(original, 1, 2).at(0);
+    const struct {
+        uint32_t external;
+        uint32_t attributes;
+    } kCases[] = {
+        {0x00, 0x00}, {0x01, 0x01}, {0x02, 0x02}, {0x08, 0x00}, {0x10, 0x10}, {0x18, 0x10},
+        {0x20, 0x20}, {0x27, 0x27}, {0xFF, 0xF7}, {0x81A40020, 0x20}, {0x41ED0010, 0x10},
+        {0xFFFFFF08, 0x00},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << "external attributes 0x" << std::hex << c.external);
+        Bytes file = original;
+        Put32(file, record + central::kExternal, c.external);
+        const Scan scan = ScanBytes(file);
+        ASSERT_EQ(scan.entries.size(), 1u);
+        EXPECT_EQ(scan.entries[0].entry.attributes, c.attributes);
+    }
+}
+
+TEST(CentralRecord, FolderAndReadOnlyFromZip) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    MakeSourceTree(dir);
+    ASSERT_EQ(Shell(dir.path(), "zip -q -r a.zip folder readonly.txt"), 0);
+    const Scan scan = ScanPath(dir / "a.zip");
+    ASSERT_EQ(scan.entries.size(), 3u);
+    EXPECT_STREQ(scan.entries[0].entry.name, "folder/");
+    EXPECT_EQ(scan.entries[0].entry.attributes, kAttributeFolder);
+    EXPECT_EQ(scan.entries[1].entry.attributes, 0u);
+    EXPECT_STREQ(scan.entries[2].entry.name, "readonly.txt");
+    EXPECT_EQ(scan.entries[2].entry.attributes, 0x01u);
+}
+
+// When the central directory runs out before the local headers do, the later entries
+// get attributes 0 and none of the central values, and the Central record keeps the
+// last record matched.
+TEST(CentralRecord, FewerCentralRecordsThanLocalHeaders) {
+    REQUIRE_TOOLS_OR_SKIP();
+    for (const char* options : {"-q -r", "-q -r -fd"}) {
+        SCOPED_TRACE(options);
+        ScratchDir dir;
+        MakeSourceTree(dir);
+        ASSERT_EQ(Shell(dir.path(), std::string("zip ") + options + " a.zip folder readonly.txt text.txt"), 0);
+        const Listing listing = RunZipinfo(dir / "a.zip");
+        ASSERT_EQ(listing.entries.size(), 4u);
+        Bytes file = ReadBytes(dir / "a.zip");
+        const std::vector<size_t> records = FindSignatures(file, 1, 2);
+        ASSERT_EQ(records.size(), 4u);
+        file[records[3]] = 'X';  // the last central record is gone
+
+        const Scan scan = ScanBytes(file);
+        ASSERT_EQ(scan.entries.size(), 4u);
+        EXPECT_EQ(scan.entries[0].entry.attributes, 0x10u);
+        EXPECT_EQ(scan.entries[2].entry.attributes, 0x01u);
+        const ScannedEntry& last = scan.entries[3];
+        EXPECT_STREQ(last.entry.name, "text.txt");
+        EXPECT_EQ(last.entry.attributes, 0u);
+        EXPECT_EQ(last.central.crc32, listing.entries[2].crc32) << "the Central record is the one before";
+        const size_t header = size_t(listing.entries[3].localHeaderOffset);
+        EXPECT_EQ(last.entry.crc32, Get32(file, header + local::kCrc)) << "the local value stays";
+        EXPECT_EQ(last.entry.compressedSize, Get32(file, header + local::kCompressed));
+    }
+}
+
+TEST(CentralRecord, CentralDirectoryOffsetPastTheEnd) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    MakeSourceTree(dir);
+    ASSERT_EQ(Shell(dir.path(), "zip -q -r a.zip folder readonly.txt"), 0);
+    Bytes file = ReadBytes(dir / "a.zip");
+    Put32(file, file.size() - 22 + 16, uint32_t(file.size() + 1000));
+    const Scan scan = ScanBytes(file);
+    ASSERT_EQ(scan.entries.size(), 3u);
+    for (const auto& s : scan.entries) EXPECT_EQ(s.entry.attributes, 0u) << s.entry.name;
+}
+
+// "PPK\1\2": the byte that breaks a partial match may start the signature itself.
+TEST(CentralRecord, SignatureBehindABrokenPartialMatch) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    WriteText(dir / "a.txt", "content\n");
+    ASSERT_EQ(Shell(dir.path(), "zip -q -X -0 a.zip a.txt"), 0);
+    const Bytes original = ReadBytes(dir / "a.zip");
+    const size_t record = FindSignatures(original, 1, 2).at(0);
+    for (const char* junk : {"P", "PK", "PK\1", "PPK", "PKPK\1"}) {
+        SCOPED_TRACE(testing::Message() << "junk of " << strlen(junk) << " bytes before the record");
+        Bytes file = original;
+        file.insert(file.begin() + long(record), junk, junk + strlen(junk));
+        Put32(file, file.size() - 22 + 16, uint32_t(record));  // the offset points at the junk
+        const Scan scan = ScanBytes(file);
+        ASSERT_EQ(scan.entries.size(), 1u);
+        EXPECT_EQ(scan.entries[0].central.nameLength, 5u);
+        EXPECT_EQ(scan.entries[0].central.crc32, Get32(original, record + central::kCrc));
+    }
+}
+
+// A hand-built archive: one stored entry whose local extra field is empty while its
+// central one is not. The extra-field length then comes from the central record; the
+// data still starts right behind the local header's own (empty) extra field.
+TEST(CentralRecord, ExtraLengthFallsBackWhenLocalIsZero) {
+    const std::string name = "x.txt", data = "stored data";
+    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytes::value_type*>(data.data()), uInt(data.size())));
+    for (uint32_t localExtra : {0u, 4u}) {
+        SCOPED_TRACE("local extra length " + std::to_string(localExtra));
+        Bytes file = {'P', 'K', 3, 4};
+        Append16(file, 10), Append16(file, 0), Append16(file, 0), Append32(file, 0x5A216000);
+        Append32(file, crc), Append32(file, uint32_t(data.size())), Append32(file, uint32_t(data.size()));
+        Append16(file, uint32_t(name.size())), Append16(file, localExtra);
+        AppendText(file, name);
+        file.insert(file.end(), localExtra, 0xEE);
+        const long dataStart = long(file.size());
+        AppendText(file, data);
+        const uint32_t centralAt = uint32_t(file.size());
+        file.insert(file.end(), {'P', 'K', 1, 2});
+        Append16(file, 20), Append16(file, 10), Append16(file, 0), Append16(file, 0), Append32(file, 0x5A216000);
+        Append32(file, crc), Append32(file, uint32_t(data.size())), Append32(file, uint32_t(data.size()));
+        Append16(file, uint32_t(name.size())), Append16(file, 9), Append16(file, 0), Append16(file, 0);
+        Append16(file, 0), Append32(file, 0x20), Append32(file, 0);
+        AppendText(file, name);
+        file.insert(file.end(), 9, 0xCC);
+        const uint32_t centralSize = uint32_t(file.size()) - centralAt;
+        file.insert(file.end(), {'P', 'K', 5, 6});
+        Append32(file, 0), Append16(file, 1), Append16(file, 1), Append32(file, centralSize);
+        Append32(file, centralAt), Append16(file, 0);
+
+        const Scan scan = ScanBytes(file);
+        ASSERT_EQ(scan.entries.size(), 1u);
+        EXPECT_EQ(scan.entries[0].entry.extraLength, localExtra ? localExtra : 9u);
+        EXPECT_EQ(scan.entries[0].dataStart, dataStart);
+        EXPECT_EQ(scan.entries[0].entry.attributes, 0x20u);
+        ExpectDataMatches(file, scan.entries[0]);
+    }
+}
+
+}  // namespace
