@@ -14,7 +14,8 @@ target_compile_options(dudore_portable PRIVATE ${DUDORE_WARNINGS})
 add_executable(mksfx ${DUDORE_MKSFX_SOURCES})
 target_link_libraries(mksfx PRIVATE dudore_portable)
 target_compile_options(mksfx PRIVATE ${DUDORE_WARNINGS})
-target_compile_definitions(mksfx PRIVATE DUDORE_VERSION="${PROJECT_VERSION}")
+target_compile_definitions(mksfx PRIVATE DUDORE_VERSION="${PROJECT_VERSION}"
+  DUDORE_WIN32_STUB="${PROJECT_SOURCE_DIR}/build/win32/dudore-stub32.exe")
 
 find_package(GTest REQUIRED)
 find_package(ZLIB REQUIRED)

@@ -1,2 +1,163 @@
+// mksfx: builds a self-extracting file from the stub image, a Configuration block and a
+// ZIP archive, and shows or tests existing ones.
+//
+// Nothing is written until the finished file has passed the same reader and decoders
+// the stub runs: it is written under a temporary name beside the output, checked, and
+// only then renamed into place.
 #include <stdio.h>
-int main() { puts("mksfx " DUDORE_VERSION); return 0; }
+#include <string.h>
+
+#include <memory>
+
+#include "app/config_block.h"
+#include "archive_check.h"
+#include "block_writer.h"
+#include "file_io.h"
+#include "inspect.h"
+#include "messages.h"
+#include "options.h"
+#include "pe_check.h"
+#include "sfx_writer.h"
+
+namespace {
+
+constexpr char kDefaultStubName[] = "dudore-stub32.exe";
+constexpr char kForbiddenDestinationCharacters[] = ";*?\"<>|";
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// The stub beside mksfx; for a build tree, the 32-bit build's stub as a fallback.
+std::string DefaultStubPath() {
+    const std::string beside = ExecutableDirectory() + kDefaultStubName;
+    uint64_t size = 0;
+    if (FileSizeOf(beside, size)) return beside;
+#ifdef DUDORE_WIN32_STUB
+    if (FileSizeOf(DUDORE_WIN32_STUB, size)) return DUDORE_WIN32_STUB;
+#endif
+    return beside;
+}
+
+// Settings the stub accepts but would not act on as the user probably means.
+void WarnAboutSettings(const Options& o) {
+    if (o.deleteAfterCommand && o.command.value.empty())
+        PrintWarning("--delete-after has no effect without --command");
+    if (o.title.given && o.question.value.empty()) PrintWarning("--title has no effect without --question");
+    if (o.destination.value.find_first_of(kForbiddenDestinationCharacters) != std::string::npos)
+        PrintWarning(std::string("the stub replaces a destination holding any of ") +
+                     kForbiddenDestinationCharacters + " by the folder it runs from");
+}
+
+void WarnAboutUnverified(const ArchiveReport& report) {
+    for (const ReaderEntry& e : report.entries) {
+        const std::string name = std::string("\"") + e.record.name + "\": not verified: ";
+        if (e.verdict == Verdict::NoDecoder)
+            PrintWarning(name + MethodName(e.record.method) + " has no decoder in this build");
+        else if (e.verdict == Verdict::Encrypted)
+            PrintWarning(name + "encrypted; give --password to verify it");
+        else if (e.verdict == Verdict::WrongPassword)
+            PrintWarning(name + "the password does not open it");
+    }
+}
+
+// Reads the finished file back as the stub will and reports what it finds.
+bool CheckWrittenFile(const std::string& path, const Options& o) {
+    uint64_t size = 0;
+    File file(FileSizeOf(path, size) ? fopen(path.c_str(), "rb") : nullptr);
+    if (!file) {
+        PrintError("cannot read back " + path);
+        return false;
+    }
+    ZipLayout layout;
+    std::string error;
+    if (!ReadZipLayout(file.get(), size, layout, error)) {
+        PrintError(o.input + ": " + error);
+        return false;
+    }
+    CheckRequest request;
+    request.password = o.passwordGiven ? o.password.c_str() : nullptr;
+    const ArchiveReport report = CheckArchive(file.get(), &layout, request);
+    PrintWarnings(report.warnings);
+    WarnAboutUnverified(report);
+    if (report.errors.empty()) return true;
+    for (const std::string& e : report.errors) PrintError(o.input + ": " + e);
+    PrintError("nothing written: the stub could not extract " + o.input + " as it is");
+    return false;
+}
+
+int Build(const Options& o) {
+    ConfigBlock block;
+    std::string error;
+    if (!ComposeBlock(o, block, error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    WarnAboutSettings(o);
+
+    const std::string stubPath = o.stub.empty() ? DefaultStubPath() : o.stub;
+    std::vector<uint8_t> stub;
+    if (!ReadWholeFile(stubPath, stub, error)) {
+        PrintError("stub image: " + error + (o.stub.empty() ? " (choose one with --stub)" : ""));
+        return kExitFailure;
+    }
+    error = CheckStubImage(stub);
+    if (!error.empty()) {
+        PrintError("stub image " + stubPath + ": " + error);
+        return kExitFailure;
+    }
+
+    uint64_t inputSize = 0;
+    File input(FileSizeOf(o.input, inputSize) ? fopen(o.input.c_str(), "rb") : nullptr);
+    if (!input) {
+        PrintError("cannot read " + o.input);
+        return kExitFailure;
+    }
+    const uint64_t prefixSize = stub.size() + kBlockSize;
+    if (prefixSize + inputSize > kMaxStubFileSize) {
+        PrintError("the self-extracting file would be larger than 2 GiB, more than the stub reads");
+        return kExitFailure;
+    }
+    ZipLayout layout;
+    if (!ReadZipLayout(input.get(), inputSize, layout, error) ||
+        (!o.keepOffsets && !MoveOffsets(layout, prefixSize, error))) {
+        PrintError(o.input + ": " + error);
+        return kExitFailure;
+    }
+
+    PendingOutput output(o.output);
+    if (!output.Open(error) ||
+        !WriteSelfExtractor(output.file(), stub, block, input.get(), layout, o.computeCrc, error) ||
+        !output.Close(error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    if (!CheckWrittenFile(output.temporaryPath(), o)) return kExitFailure;
+    if (!output.Commit(error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    printf("%s: stub %zu bytes, block %zu bytes, archive %llu bytes, %zu entries\n", o.output.c_str(), stub.size(),
+           kBlockSize, static_cast<unsigned long long>(inputSize), layout.entries.size());
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        PrintError(error + " (see --help)");
+        return kExitUsage;
+    }
+    switch (options.mode) {
+        case Mode::Help: PrintUsage(stdout); return kExitOk;
+        case Mode::Version: printf("mksfx " DUDORE_VERSION "\n"); return kExitOk;
+        case Mode::Show: return ShowFile(options);
+        case Mode::Test: return TestFile(options);
+        case Mode::Build: break;
+    }
+    return Build(options);
+}

@@ -1,0 +1,51 @@
+// File helpers for mksfx: whole-file reads, an output written beside its final name and
+// renamed into place, and where the tool itself lives.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+// The stub's reader works with signed 32-bit offsets: no file it reads may be larger.
+constexpr uint64_t kMaxStubFileSize = 0x7FFFFFFF;
+
+// Size of the file at `path`; false when it cannot be determined (missing, a folder).
+bool FileSizeOf(const std::string& path, uint64_t& size);
+
+// Reads the whole file. False (with `error` set) when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+
+// Reads `size` bytes at `offset`; false when fewer are there.
+bool ReadAt(FILE* file, uint64_t offset, uint8_t* buffer, size_t size);
+
+// The folder that holds the running executable, with a trailing separator; empty when
+// the platform does not say.
+std::string ExecutableDirectory();
+
+// A device that swallows whatever is written to it.
+const char* NullDevicePath();
+
+// An output file written under a temporary name next to its final path. Commit renames
+// it into place; otherwise the destructor removes it, so a failed run leaves nothing.
+class PendingOutput {
+  public:
+    explicit PendingOutput(std::string finalPath);
+    ~PendingOutput();
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+
+    bool Open(std::string& error);
+    FILE* file() const { return file_; }
+    const std::string& temporaryPath() const { return temporaryPath_; }
+    // Closes the file (reporting a failed flush); the file stays under its temporary name.
+    bool Close(std::string& error);
+    bool Commit(std::string& error);
+
+  private:
+    std::string finalPath_;
+    std::string temporaryPath_;
+    FILE* file_ = nullptr;
+    bool committed_ = false;
+};

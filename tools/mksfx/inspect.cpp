@@ -1,0 +1,164 @@
+// Show and test modes. Both read the file exactly as the stub would: block from the PE
+// headers, entries from the stub's reader.
+#include "inspect.h"
+
+#include <memory>
+
+#include "app/config_block.h"
+#include "archive_check.h"
+#include "block_writer.h"
+#include "file_io.h"
+#include "messages.h"
+#include "pe_check.h"
+#include "sfx_writer.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// The file opened for reading with its size; null (after an error line) when it cannot be.
+File OpenInput(const std::string& path, uint64_t& size) {
+    if (!FileSizeOf(path, size)) {
+        PrintError("cannot read " + path + ": not a readable file");
+        return nullptr;
+    }
+    if (size > kMaxStubFileSize) {
+        PrintError(path + " is larger than 2 GiB, more than the stub reads");
+        return nullptr;
+    }
+    File file(fopen(path.c_str(), "rb"));
+    if (!file) PrintError("cannot open " + path);
+    return file;
+}
+
+// The block behind the file's PE image, when there is a valid one.
+bool ReadOwnBlock(FILE* file, uint64_t size, uint32_t& offset, ConfigBlock& block) {
+    offset = LocateBlock(file, size);
+    return offset != 0 && offset < size && ReadBlockAt(file, long(offset), block);
+}
+
+const char* VerdictText(Verdict v) {
+    switch (v) {
+        case Verdict::Ok: return "ok";
+        case Verdict::CrcError: return "CRC error";
+        case Verdict::Folder: return "folder";
+        default: return "not verified";
+    }
+}
+
+std::string VerdictReason(const ReaderEntry& e) {
+    switch (e.verdict) {
+        case Verdict::NoDecoder: return ": " + MethodName(e.record.method) + " has no decoder in this build";
+        case Verdict::Encrypted: return ": encrypted; give --password to verify it";
+        case Verdict::WrongPassword: return ": encrypted, and the password does not open it";
+        default: return "";
+    }
+}
+
+void PrintEntryTable(const std::vector<ReaderEntry>& entries) {
+    printf("  method  compressed  uncompressed  CRC-32    flags   attr  name\n");
+    for (const ReaderEntry& e : entries) {
+        const EntryRecord& r = e.record;
+        printf("  %6u  %10u  %12u  %08x  0x%04x  0x%02x  %s\n", unsigned(r.method), unsigned(r.compressedSize),
+               unsigned(r.uncompressedSize), unsigned(r.crc32), unsigned(r.flags), unsigned(r.attributes), r.name);
+    }
+}
+
+}  // namespace
+
+int ShowFile(const Options& options) {
+    uint64_t size = 0;
+    File file = OpenInput(options.input, size);
+    if (!file) return kExitFailure;
+
+    uint32_t blockOffset = 0;
+    ConfigBlock block{};
+    const bool hasBlock = ReadOwnBlock(file.get(), size, blockOffset, block);
+    printf("%s\n", options.input.c_str());
+    if (hasBlock) {
+        const uint64_t archiveStart = uint64_t(blockOffset) + kBlockSize;
+        printf("stub image %u bytes, block at offset %u, archive %llu bytes\n", unsigned(blockOffset),
+               unsigned(blockOffset), static_cast<unsigned long long>(size - archiveStart));
+        printf("block:\n");
+        PrintBlock(block, stdout);
+        uint32_t crc = 0;
+        if (CrcFrom(file.get(), archiveStart, crc))
+            printf("CRC-32 of the archive: %08x%s\n", unsigned(crc),
+                   block.expectedCrc == 0 ? "" : crc == block.expectedCrc ? " (as expected)" : " (NOT as expected)");
+    }
+
+    ZipLayout layout;
+    std::string error;
+    const bool hasLayout = ReadZipLayout(file.get(), size, layout, error);
+    CheckRequest request;
+    request.decode = false;
+    const ArchiveReport report = CheckArchive(file.get(), hasLayout ? &layout : nullptr, request);
+    printf("entries as the stub reads them:\n");
+    PrintEntryTable(report.entries);
+    printf("%zu entries\n", report.entries.size());
+    fflush(stdout);
+
+    PrintWarnings(report.warnings);
+    if (!hasLayout) PrintError(options.input + ": " + error);
+    PrintErrors(report.errors);
+    if (!hasBlock) {
+        PrintError(options.input + " is not a self-extracting file: no Configuration block behind a PE image");
+        return kExitFailure;
+    }
+    return hasLayout && report.errors.empty() ? kExitOk : kExitFailure;
+}
+
+int TestFile(const Options& options) {
+    uint64_t size = 0;
+    File file = OpenInput(options.input, size);
+    if (!file) return kExitFailure;
+
+    std::vector<std::string> errors;
+    uint32_t blockOffset = 0;
+    ConfigBlock block{};
+    if (ReadOwnBlock(file.get(), size, blockOffset, block) && block.expectedCrc != 0) {
+        uint32_t crc = 0;
+        char line[128];
+        if (!CrcFrom(file.get(), uint64_t(blockOffset) + kBlockSize, crc)) {
+            errors.push_back("cannot read the archive behind the block");
+        } else if (crc != block.expectedCrc) {
+            snprintf(line, sizeof line, "the archive's CRC-32 is %08x; the block expects %08x", unsigned(crc),
+                     unsigned(block.expectedCrc));
+            errors.push_back(line);
+        } else {
+            printf("archive CRC-32 %08x as expected\n", unsigned(crc));
+        }
+    }
+
+    ZipLayout layout;
+    std::string error;
+    if (!ReadZipLayout(file.get(), size, layout, error)) {
+        PrintErrors(errors);
+        PrintError(options.input + ": " + error);
+        return kExitFailure;
+    }
+    CheckRequest request;
+    request.password = options.passwordGiven ? options.password.c_str() : nullptr;
+    const ArchiveReport report = CheckArchive(file.get(), &layout, request);
+
+    size_t ok = 0, bad = 0, unverified = 0, folders = 0;
+    for (const ReaderEntry& e : report.entries) {
+        printf("%-13s %s%s\n", VerdictText(e.verdict), e.record.name, VerdictReason(e).c_str());
+        ok += e.verdict == Verdict::Ok;
+        bad += e.verdict == Verdict::CrcError;
+        folders += e.verdict == Verdict::Folder;
+    }
+    unverified = report.entries.size() - ok - bad - folders;
+    printf("%zu entries: %zu ok, %zu CRC errors, %zu not verified, %zu folders\n", report.entries.size(), ok, bad,
+           unverified, folders);
+    fflush(stdout);
+
+    PrintWarnings(report.warnings);
+    errors.insert(errors.end(), report.errors.begin(), report.errors.end());
+    PrintErrors(errors);
+    if (!errors.empty()) return kExitFailure;
+    return unverified == 0 ? kExitOk : kExitNotAllVerified;
+}

@@ -1,0 +1,137 @@
+// mksfx's command line: GNU-style long options, short ones where natural.
+#include <getopt.h>
+#include <stdio.h>
+
+#include "options.h"
+
+namespace {
+
+enum LongOnly {
+    kNoExplorer = 256,
+    kExplorer,
+    kDeleteAfter,
+    kSkipDialog,
+    kCrc,
+    kKeepOffsets,
+    kShow,
+    kTest,
+};
+
+const option kLongOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"stub", required_argument, nullptr, 's'},
+    {"destination", required_argument, nullptr, 'd'},
+    {"command", required_argument, nullptr, 'c'},
+    {"overwrite", no_argument, nullptr, 'y'},
+    {"no-explorer", no_argument, nullptr, kNoExplorer},
+    {"explorer", no_argument, nullptr, kExplorer},
+    {"delete-after", no_argument, nullptr, kDeleteAfter},
+    {"skip-dialog", no_argument, nullptr, kSkipDialog},
+    {"title", required_argument, nullptr, 't'},
+    {"question", required_argument, nullptr, 'q'},
+    {"crc", no_argument, nullptr, kCrc},
+    {"keep-offsets", no_argument, nullptr, kKeepOffsets},
+    {"password", required_argument, nullptr, 'p'},
+    {"show", no_argument, nullptr, kShow},
+    {"test", no_argument, nullptr, kTest},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+// Leading ':' reports a missing argument apart from an unknown option.
+const char kShortOptions[] = ":o:s:d:c:yt:q:p:hV";
+
+void SetText(TextOption& option, const char* value) {
+    option.given = true;
+    option.value = value;
+}
+
+std::string OptionText(char** argv, int optionChar) {
+    if (optionChar > 0 && optionChar < 128) return std::string("-") + char(optionChar);
+    return argv[optind - 1];
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
+    opterr = 0;
+    optind = 1;
+    int c;
+    while ((c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
+        switch (c) {
+            case 'o': options.output = optarg; break;
+            case 's': options.stub = optarg; break;
+            case 'd': SetText(options.destination, optarg); break;
+            case 'c': SetText(options.command, optarg); break;
+            case 'y': options.overwrite = true; break;
+            case kNoExplorer: options.openExplorer = false; break;
+            case kExplorer: options.openExplorer = true; break;
+            case kDeleteAfter: options.deleteAfterCommand = true; break;
+            case kSkipDialog: options.skipDialog = true; break;
+            case 't': SetText(options.title, optarg); break;
+            case 'q': SetText(options.question, optarg); break;
+            case kCrc: options.computeCrc = true; break;
+            case kKeepOffsets: options.keepOffsets = true; break;
+            case 'p':
+                options.passwordGiven = true;
+                options.password = optarg;
+                break;
+            case kShow: options.mode = Mode::Show; break;
+            case kTest: options.mode = Mode::Test; break;
+            case 'h': options.mode = Mode::Help; return true;
+            case 'V': options.mode = Mode::Version; return true;
+            case ':': error = OptionText(argv, optopt) + " needs a value"; return false;
+            default: error = "unknown option " + OptionText(argv, optopt); return false;
+        }
+    }
+    if (optind == argc) {
+        error = options.mode == Mode::Build ? "no ZIP archive given" : "no file given";
+        return false;
+    }
+    if (optind + 1 < argc) {
+        error = std::string("more than one input given: ") + argv[optind + 1];
+        return false;
+    }
+    options.input = argv[optind];
+    if (options.mode == Mode::Build && options.output.empty()) {
+        error = "no output given (--output FILE)";
+        return false;
+    }
+    return true;
+}
+
+void PrintUsage(FILE* out) {
+    fputs(
+        "Usage: mksfx [OPTION]... -o OUTPUT ARCHIVE.zip   build a self-extracting file\n"
+        "       mksfx --show FILE                         print a self-extracting file's block and entries\n"
+        "       mksfx --test [-p PASSWORD] FILE           decode and check every entry of a ZIP or\n"
+        "                                                 self-extracting file\n"
+        "\n"
+        "The archive is checked with the stub's own reader and decoders before anything is written;\n"
+        "an archive the stub could not extract is refused.\n"
+        "\n"
+        "Building:\n"
+        "  -o, --output=FILE       the self-extracting file to write\n"
+        "  -s, --stub=FILE         the stub image (default: dudore-stub32.exe beside mksfx)\n"
+        "  -d, --destination=DIR   default destination folder (259 bytes at most); may begin with\n"
+        "                          a folder macro such as %Desktop%\\\n"
+        "  -c, --command=CMD       command to run after extraction (127 bytes at most)\n"
+        "  -y, --overwrite         overwrite existing files and create the destination without asking\n"
+        "      --no-explorer       do not open Explorer on the destination afterwards\n"
+        "      --explorer          open Explorer afterwards when no command is set (the default)\n"
+        "      --delete-after      delete the extracted files once the command has finished\n"
+        "      --skip-dialog       do not show the destination dialog\n"
+        "  -t, --title=TEXT        caption of the question (31 bytes at most)\n"
+        "  -q, --question=TEXT     Yes/No question asked before anything happens (63 bytes at most)\n"
+        "      --crc               store the CRC-32 of the archive, which the stub then checks\n"
+        "      --keep-offsets      append the archive byte for byte, without moving its offsets\n"
+        "  -p, --password=PW       password to verify encrypted entries with (not stored)\n"
+        "\n"
+        "  -h, --help              show this help and exit\n"
+        "  -V, --version           show the version and exit\n"
+        "\n"
+        "Texts are stored as given, in the code page the stub will run under.\n"
+        "Exit status: 0 success, 1 failure, 2 wrong command line, 3 (--test) nothing wrong found\n"
+        "but some entries could not be verified.\n",
+        out);
+}
