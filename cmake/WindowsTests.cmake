@@ -25,6 +25,12 @@ include(GoogleTest)
 gtest_discover_tests(win_tests DISCOVERY_TIMEOUT 120 DISCOVERY_MODE PRE_TEST
   PROPERTIES FIXTURES_REQUIRED wine)
 
+# The double-byte cases again, in a Japanese session (code page 932).
+add_test(NAME win_tests.japanese
+  COMMAND env LC_ALL=ja_JP.UTF-8 DUDORE_EXPECT_CP932=1 ${CMAKE_BINARY_DIR}/wine-run
+          ${CMAKE_BINARY_DIR}/win_tests.exe --gtest_filter=*Dbcs*:*Japanese*)
+set_tests_properties(win_tests.japanese PROPERTIES FIXTURES_REQUIRED wine)
+
 file(GLOB DUDORE_DRIVER_SOURCES CONFIGURE_DEPENDS tests/win/driver/*.cpp)
 add_executable(uidriver ${DUDORE_DRIVER_SOURCES})
 target_link_options(uidriver PRIVATE -static -municode)
@@ -43,3 +49,8 @@ foreach(script ${DUDORE_E2E_TESTS})
     RESOURCE_LOCK wineprefix_gui
     ENVIRONMENT "DUDORE_BUILD=${CMAKE_BINARY_DIR};DUDORE_SOURCE=${PROJECT_SOURCE_DIR};DUDORE_MKSFX=${DUDORE_NATIVE_BUILD}/mksfx;DUDORE_STUB=${CMAKE_BINARY_DIR}/${DUDORE_STUB}.exe;DUDORE_STUB32=${PROJECT_SOURCE_DIR}/build/win32/dudore-stub32.exe;DUDORE_DRIVER=${CMAKE_BINARY_DIR}/uidriver.exe;DUDORE_WINE=${CMAKE_BINARY_DIR}/wine-run")
 endforeach()
+
+# Shows one dialog template of the stub, for the pictures of scripts/render-dialogs.sh.
+add_executable(render_dialogs tests/win/render/render_dialogs.cpp)
+target_link_options(render_dialogs PRIVATE -static)
+target_link_libraries(render_dialogs PRIVATE comctl32 shell32 user32 gdi32 kernel32)

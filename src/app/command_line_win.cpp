@@ -78,13 +78,19 @@ bool IsFolderOrMissing(const char* path) {
     return (GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Copies buffer[start, end) with its trailing blanks trimmed into `out` (kPathSize).
+bool CopyPath(char* out, const char* start, const char* end) {
+    while (end > start && end[-1] == ' ') --end;
+    return CopyBounded(out, kPathSize, start, size_t(end - start));
+}
+
 // Chooses the archive path (and, in the quoted form, a destination) from what the switch
 // scan left in `buffer`. False when a path does not fit its buffer.
 bool ChooseArchivePath(char* buffer, int length, int rest, char* archivePath, RunSettings& settings) {
     if (char* quote = strchr(buffer, '"')) {
         const char* path = strtok(quote, "\"");
         if (!path) return true;
-        if (!CopyBounded(archivePath, kPathSize, path, strlen(path))) return false;
+        if (!CopyPath(archivePath, path, path + strlen(path))) return false;
         const char* blank = strtok(nullptr, "\"");
         if (blank && *blank == ' ') {
             const char* destination = strtok(nullptr, "\"");
@@ -96,17 +102,14 @@ bool ChooseArchivePath(char* buffer, int length, int rest, char* archivePath, Ru
         }
         return true;
     }
-    if (rest < 0) return CopyBounded(archivePath, kPathSize, buffer, size_t(length));
+    if (rest < 0) return CopyPath(archivePath, buffer, buffer + length);
     if (rest == length) {
         const char* slash = strchr(buffer, '/');
-        const size_t before = slash ? size_t(slash - buffer) : size_t(length);
-        if (!CopyBounded(archivePath, kPathSize, buffer, before)) return false;
-        TrimTrailingBlanks(archivePath);
-        return true;
+        return CopyPath(archivePath, buffer, slash ? slash : buffer + length);
     }
     const char* text = buffer + rest;
     while (*text == ' ') ++text;
-    return CopyBounded(archivePath, kPathSize, text, strlen(text));
+    return CopyPath(archivePath, text, text + strlen(text));
 }
 
 }  // namespace
@@ -126,7 +129,6 @@ int ParseCommandLine(const char* tail, char* archivePath, RunSettings& settings)
         return 0;
     }
     if (archivePath[0] == 0) return 1;
-    TrimTrailingBlanks(archivePath);
     if (SearchPathA(nullptr, archivePath, nullptr, 0, nullptr, nullptr) == 0) return 0;
     if (GetFileAttributesA(archivePath) & FILE_ATTRIBUTE_DIRECTORY) return 0;
     return 1;

@@ -168,9 +168,7 @@ void SetFolderTimeAndAttributes(const Worker& w) {
 // One entry, from its name to its file. False when extraction must end.
 bool ExtractEntry(Worker& w) {
     char* name = w.entry.name;
-    SlashesToBackslashes(name);
-    if (name[0] == '\\') memmove(name, name + 1, strlen(name));
-    StripParentReferences(name);
+    PrepareEntryName(name);
 
     switch (BuildOutputPath(g_settings.config.destination, name, w.output)) {
         case OutputKind::FolderFailed:
@@ -205,6 +203,12 @@ bool ExtractEntry(Worker& w) {
 }
 
 }  // namespace
+
+void PrepareEntryName(char* name) {
+    SlashesToBackslashes(name);
+    if (name[0] == '\\') memmove(name, name + 1, strlen(name));
+    StripParentReferences(name);
+}
 
 void SetFileTimeFromDos(const char* path, WORD dosDate, WORD dosTime, bool folder) {
     FILETIME local, utc;
