@@ -53,12 +53,15 @@ uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry) {
         reader.centralCursor = 0;
         return 0;
     }
-    static const uint8_t kSignature[4] = {'P', 'K', 1, 2};
+    // The signature is stored inverted: the stub's own image lies in front of the
+    // archive, this search may start inside it, and a plain "PK\1\2" there would be
+    // taken for a central record.
+    static const uint8_t kInverted[4] = {uint8_t(~'P'), uint8_t(~'K'), uint8_t(~1), uint8_t(~2)};
     int matched = 0;
     while (matched < 4) {
         const int c = fgetc(file);
         if (c == EOF) break;
-        if (c == kSignature[matched]) {
+        if (c == uint8_t(~kInverted[matched])) {
             ++matched;
         } else {
             // The breaking byte may itself start a signature ("PPK\1\2").

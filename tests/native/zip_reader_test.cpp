@@ -661,3 +661,29 @@ TEST(CentralRecord, ExtraLengthFallsBackWhenLocalIsZero) {
 }
 
 }  // namespace
+
+namespace {
+
+// The local-header scan starts at the file's first byte, and with offsets counted from
+// the archive's start the central-record search starts inside the image: no signature
+// may appear in the stub itself, or a piece of code would be taken for a record.
+TEST(StubImage, HoldsNoRecordSignature) {
+    const char* images = getenv("DUDORE_STUB_IMAGES");
+    if (!images || !*images) GTEST_SKIP() << "DUDORE_STUB_IMAGES names no stub image";
+    std::string list = images;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        const std::string path = list.substr(start, end - start);
+        start = end + 1;
+        if (path.empty()) continue;
+        SCOPED_TRACE(path);
+        const Bytes image = ReadBytes(path);
+        ASSERT_FALSE(image.empty());
+        for (uint8_t kind : {1, 3, 5, 7})
+            EXPECT_EQ(FindSignatures(image, kind, uint8_t(kind + 1)), std::vector<size_t>{}) << "PK" << int(kind) << int(kind + 1);
+    }
+}
+
+}  // namespace
