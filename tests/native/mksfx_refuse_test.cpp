@@ -1,0 +1,123 @@
+// mksfx refuses what the stub could not use: one "mksfx: " line per reason on stderr, a
+// non-zero exit, and no output left behind (an existing one untouched).
+#include <functional>
+
+#include "mksfx_test_support.h"
+
+using namespace mksfx_test;
+
+namespace {
+
+const std::string kPeers = DUDORE_PEER_ARCHIVES;
+
+Bytes GoodZip() { return MakeZip({.entries = {{"a.txt", "alpha\n"}, {"b.txt", "beta\n"}}}); }
+
+// Every line of stderr is one of mksfx's own.
+void ExpectOwnLines(const ProcessResult& run) {
+    ASSERT_FALSE(run.ErrLines().empty());
+    for (const std::string& line : run.ErrLines()) EXPECT_EQ(line.rfind("mksfx: ", 0), 0u) << line;
+}
+
+}  // namespace
+
+TEST(MksfxRefuses, WhatTheStubCannotUse) {
+    struct Case {
+        const char* what;
+        std::function<void(const Scratch&)> setUp;  // writes stub.exe and in.zip, may change them
+        std::string output;                         // relative to the scratch folder
+        const char* says;                           // part of the message
+    };
+    const Case cases[] = {
+        {"input is not a ZIP", [](const Scratch& s) { WriteText(s / "in.zip", "just some text, no archive\n"); },
+         "out.exe", "no end-of-central-directory record"},
+        {"input is empty", [](const Scratch& s) { WriteText(s / "in.zip", ""); }, "out.exe",
+         "no end-of-central-directory record"},
+        {"input is missing", [](const Scratch& s) { fs::remove(s / "in.zip"); }, "out.exe", "in.zip"},
+        {"archive without entries", [](const Scratch& s) { WriteBytes(s / "in.zip", MakeZip({})); }, "out.exe",
+         "no entries"},
+        {"AES-encrypted entries (method 99)",
+         [](const Scratch& s) { fs::copy_file(kPeers + "/Zip.none.encrypted.zip", s / "in.zip",
+                                               fs::copy_options::overwrite_existing); },
+         "out.exe", "method 99"},
+        {"method 12 declared",
+         [](const Scratch& s) { WriteBytes(s / "in.zip", MakeZip({.entries = {{"x.bz2", "data", 12}}})); },
+         "out.exe", "method 12"},
+        {"name of 261 bytes", [](const Scratch& s) {
+             WriteBytes(s / "in.zip", MakeZip({.entries = {{"ok.txt", "fine"}, {std::string(261, 'n'), "long"}}}));
+         }, "out.exe", "would not find this entry"},
+        {"stub is not an executable", [](const Scratch& s) { WriteText(s / "stub.exe", "#!/bin/sh\n"); },
+         "out.exe", "no MZ header"},
+        {"stub has no PE header", [](const Scratch& s) { WriteBytes(s / "stub.exe", FakeStub({.pe = false})); },
+         "out.exe", "not a PE image"},
+        {"stub has data after its last section",
+         [](const Scratch& s) { WriteBytes(s / "stub.exe", FakeStub({.trailingBytes = 16})); }, "out.exe",
+         "last section"},
+        {"stub already carries a block",
+         [](const Scratch& s) { WriteBytes(s / "stub.exe", Concat(FakeStub(), Bytes(kBlockSize, 0))); }, "out.exe",
+         "last section"},
+        {"stub section without a dot",
+         [](const Scratch& s) { WriteBytes(s / "stub.exe", FakeStub({.sections = {".text", "CODE", ".rsrc"}})); },
+         "out.exe", "CODE"},
+        {"stub is missing", [](const Scratch& s) { fs::remove(s / "stub.exe"); }, "out.exe", "stub.exe"},
+        {"output folder is missing", [](const Scratch&) {}, "missing/out.exe", "cannot write"},
+        {"output is a folder", [](const Scratch& s) { fs::create_directory(s / "folder"); }, "folder",
+         "cannot write"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scratch s;
+        WriteBytes(s / "stub.exe", FakeStub());
+        WriteBytes(s / "in.zip", GoodZip());
+        WriteText(s / "out.exe", "older file");
+        c.setUp(s);
+        const std::vector<std::string> before = s.Names();
+        const ProcessResult run = Mksfx(s, {"-s", s / "stub.exe", "-o", s / c.output, s / "in.zip"});
+        EXPECT_EQ(run.exitCode, 1);
+        ExpectOwnLines(run);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(s.Names(), before) << "a file was left behind";
+        const Bytes kept = ReadBytes(s / "out.exe");
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "older file");
+    }
+}
+
+// A stored entry whose data was changed after the archive was made: the test mode names
+// it, and the builder refuses with one line for it.
+TEST(MksfxRefuses, AnEntryWhoseDataNoLongerMatchesItsCrc) {
+    if (!HaveTool("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+    Scratch s;
+    WriteText(s / "first.txt", "first file\n");
+    WriteText(s / "second.txt", std::string(5000, 's'));
+    WriteText(s / "third.txt", "third file\n");
+    ASSERT_EQ(Shell(s, "zip -q -0 in.zip first.txt second.txt third.txt"), 0);
+    WriteBytes(s / "stub.exe", FakeStub());
+    fs::copy_file(s / "in.zip", s / "good.zip");
+
+    Bytes zip = ReadBytes(s / "in.zip");
+    const StoredOffsets offsets = ReadStoredOffsets(zip);
+    ASSERT_EQ(offsets.localOffsets.size(), 3u);
+    const uint64_t second = offsets.localOffsets[1];
+    ASSERT_TRUE(HasLocalHeaderAt(zip, second));
+    const size_t data = size_t(second + 30 + Get16(zip, second + 26) + Get16(zip, second + 28));
+    zip[data + 2500] ^= 0x20;
+    WriteBytes(s / "in.zip", zip);
+
+    const ProcessResult good = Mksfx(s, {"--test", s / "good.zip"});
+    EXPECT_EQ(good.exitCode, 0) << good.out << good.err;
+    EXPECT_NE(good.out.find("3 entries: 3 ok, 0 CRC errors"), std::string::npos) << good.out;
+
+    const ProcessResult test = Mksfx(s, {"--test", s / "in.zip"});
+    EXPECT_EQ(test.exitCode, 1);
+    EXPECT_NE(test.out.find("ok            first.txt\n"), std::string::npos) << test.out;
+    EXPECT_NE(test.out.find("CRC error     second.txt\n"), std::string::npos) << test.out;
+    EXPECT_NE(test.out.find("ok            third.txt\n"), std::string::npos) << test.out;
+
+    const ProcessResult build = Mksfx(s, {"-s", s / "stub.exe", "-o", s / "out.exe", s / "in.zip"});
+    EXPECT_EQ(build.exitCode, 1);
+    ExpectOwnLines(build);
+    size_t crcLines = 0;
+    for (const std::string& line : build.ErrLines()) crcLines += line.find("CRC error") != std::string::npos;
+    EXPECT_EQ(crcLines, 1u) << build.err;
+    EXPECT_NE(build.err.find("\"second.txt\": CRC error"), std::string::npos) << build.err;
+    EXPECT_FALSE(fs::exists(s / "out.exe"));
+}

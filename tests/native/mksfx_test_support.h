@@ -1,0 +1,336 @@
+// Helpers for the mksfx tests: a scratch folder, running mksfx and the Info-ZIP tools as
+// processes, a minimal PE image to stand in for the stub, a small writer of stored ZIP
+// archives (for layouts the archivers will not make), and an independent reading of
+// the end record and central directory of a finished file.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/config_block.h"
+
+namespace mksfx_test {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+// ---- files --------------------------------------------------------------------------
+
+inline Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+    WriteBytes(path, Bytes(text.begin(), text.end()));
+}
+
+inline Bytes Concat(const Bytes& a, const Bytes& b) {
+    Bytes out = a;
+    out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+inline uint32_t Crc32(const Bytes& bytes) {
+    return uint32_t(crc32(0L, bytes.data(), uInt(bytes.size())));
+}
+inline uint32_t Crc32(const std::string& text) { return Crc32(Bytes(text.begin(), text.end())); }
+
+inline uint32_t Get16(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8; }
+inline uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | uint32_t(Get16(b, at + 2)) << 16; }
+inline uint64_t Get64(const Bytes& b, size_t at) { return Get32(b, at) | uint64_t(Get32(b, at + 4)) << 32; }
+inline void Put16(Bytes& b, uint32_t v) {
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+inline void Put32(Bytes& b, uint32_t v) {
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+inline void Put64(Bytes& b, uint64_t v) {
+    Put32(b, uint32_t(v));
+    Put32(b, uint32_t(v >> 32));
+}
+inline void PutText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+
+// A fresh folder under $TMPDIR, removed with its contents at the end of the test.
+class Scratch {
+  public:
+    Scratch() {
+        const char* base = getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/mksfx-XXXXXX";
+        if (mkdtemp(pattern.data())) path_ = pattern;
+        else ADD_FAILURE() << "mkdtemp " << pattern;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        if (!path_.empty()) fs::remove_all(path_, ec);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+    // The names in the folder, sorted.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+  private:
+    std::string path_;
+};
+
+// ---- processes ----------------------------------------------------------------------
+
+struct ProcessResult {
+    int exitCode = -1;
+    std::string out, err;
+
+    // stderr's lines.
+    std::vector<std::string> ErrLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(err);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+};
+
+inline std::string ShellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs `program` with `args`, capturing stdout and stderr in files of `scratch`.
+inline ProcessResult RunProgram(const Scratch& scratch, const std::string& program, const std::vector<std::string>& args) {
+    std::string command = ShellQuote(program);
+    for (const std::string& a : args) command += " " + ShellQuote(a);
+    const std::string out = scratch / ".run-out", err = scratch / ".run-err";
+    command += " >" + ShellQuote(out) + " 2>" + ShellQuote(err) + " </dev/null";
+    const int status = system(command.c_str());
+    ProcessResult run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const Bytes o = ReadBytes(out), e = ReadBytes(err);
+    run.out.assign(o.begin(), o.end());
+    run.err.assign(e.begin(), e.end());
+    fs::remove(out);
+    fs::remove(err);
+    return run;
+}
+
+inline ProcessResult Mksfx(const Scratch& scratch, const std::vector<std::string>& args) {
+    return RunProgram(scratch, DUDORE_MKSFX, args);
+}
+
+inline bool HaveTool(const char* name) {
+    return system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Runs a shell command inside the scratch folder; its exit status.
+inline int Shell(const Scratch& scratch, const std::string& command) {
+    const int status = system(("cd " + ShellQuote(scratch.path()) + " && { " + command + "; } >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// ---- a stand-in stub image ----------------------------------------------------------
+
+struct FakeStubSpec {
+    std::vector<std::string> sections = {".text", ".data", ".rsrc"};
+    size_t trailingBytes = 0;  // data behind the last section's raw data
+    bool pe = true;            // false: an MZ file without a PE header
+};
+
+// A minimal PE32 image: headers in the first 0x200 bytes, then 0x200 raw bytes per section.
+inline Bytes FakeStub(const FakeStubSpec& spec = {}) {
+    constexpr size_t kPe = 0x80, kOptionalHeaderSize = 224, kRaw = 0x200;
+    Bytes image(kRaw, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    if (spec.pe) {
+        image[0x3C] = uint8_t(kPe);
+        memcpy(&image[kPe], "PE\0\0", 4);
+        image[kPe + 4] = 0x4C;  // i386
+        image[kPe + 5] = 0x01;
+        image[kPe + 6] = uint8_t(spec.sections.size());
+        image[kPe + 20] = uint8_t(kOptionalHeaderSize);
+        image[kPe + 24] = 0x0B;  // PE32
+        image[kPe + 25] = 0x01;
+        for (size_t i = 0; i < spec.sections.size(); ++i) {
+            uint8_t* h = &image[kPe + 24 + kOptionalHeaderSize + 40 * i];
+            memcpy(h, spec.sections[i].data(), std::min<size_t>(8, spec.sections[i].size()));
+            const uint32_t raw = uint32_t(kRaw * (i + 1));
+            for (int k = 0; k < 4; ++k) {
+                h[16 + k] = uint8_t(kRaw >> (8 * k));  // size of raw data
+                h[20 + k] = uint8_t(raw >> (8 * k));   // pointer to raw data
+            }
+        }
+    }
+    image.resize(kRaw * (1 + spec.sections.size()), 0xCC);
+    image.resize(image.size() + spec.trailingBytes, 0x5A);
+    return image;
+}
+
+// ---- stored ZIP archives written by hand --------------------------------------------
+
+struct ZipEntrySpec {
+    std::string name;
+    std::string data;
+    uint16_t method = 0;  // as declared; the data is always stored as given
+    uint32_t externalAttributes = 0x20;
+};
+
+struct ZipSpec {
+    std::vector<ZipEntrySpec> entries;
+    Bytes prefix;                        // bytes in front of the archive
+    bool offsetsFromFileStart = false;   // false: from the archive's own start
+    bool zip64 = false;                  // ZIP64 end records; the end record says all ones
+};
+
+inline Bytes MakeZip(const ZipSpec& spec) {
+    Bytes zip = spec.prefix;
+    const uint32_t base = spec.offsetsFromFileStart ? 0 : uint32_t(spec.prefix.size());
+    Bytes central;
+    for (const ZipEntrySpec& e : spec.entries) {
+        const uint32_t local = uint32_t(zip.size()) - base;
+        const uint32_t crc = Crc32(e.data), size = uint32_t(e.data.size());
+        PutText(zip, std::string("PK\3\4", 4));
+        Put16(zip, 20);
+        Put16(zip, 0);
+        Put16(zip, e.method);
+        Put32(zip, 0x5A6B3C00);  // time, date
+        Put32(zip, crc);
+        Put32(zip, size);
+        Put32(zip, size);
+        Put16(zip, uint32_t(e.name.size()));
+        Put16(zip, 0);
+        PutText(zip, e.name);
+        PutText(zip, e.data);
+
+        PutText(central, std::string("PK\1\2", 4));
+        Put16(central, 20);
+        Put16(central, 20);
+        Put16(central, 0);
+        Put16(central, e.method);
+        Put32(central, 0x5A6B3C00);
+        Put32(central, crc);
+        Put32(central, size);
+        Put32(central, size);
+        Put16(central, uint32_t(e.name.size()));
+        Put16(central, 0);
+        Put16(central, 0);
+        Put16(central, 0);
+        Put16(central, 0);
+        Put32(central, e.externalAttributes);
+        Put32(central, local);
+        PutText(central, e.name);
+    }
+    const uint32_t centralOffset = uint32_t(zip.size()) - base;
+    zip.insert(zip.end(), central.begin(), central.end());
+    const uint32_t count = uint32_t(spec.entries.size());
+    if (spec.zip64) {
+        const uint64_t record = zip.size() - base;
+        PutText(zip, std::string("PK\6\6", 4));
+        Put64(zip, 44);
+        Put16(zip, 45);
+        Put16(zip, 45);
+        Put32(zip, 0);
+        Put32(zip, 0);
+        Put64(zip, count);
+        Put64(zip, count);
+        Put64(zip, central.size());
+        Put64(zip, centralOffset);
+        PutText(zip, std::string("PK\6\7", 4));
+        Put32(zip, 0);
+        Put64(zip, record);
+        Put32(zip, 1);
+    }
+    PutText(zip, std::string("PK\5\6", 4));
+    Put16(zip, 0);
+    Put16(zip, 0);
+    Put16(zip, count);
+    Put16(zip, count);
+    Put32(zip, uint32_t(central.size()));
+    Put32(zip, spec.zip64 ? 0xFFFFFFFF : centralOffset);
+    Put16(zip, 0);
+    return zip;
+}
+
+// ---- reading a finished file --------------------------------------------------------
+
+// The block of a self-extracting file whose stub image was `stubSize` bytes.
+inline ConfigBlock BlockAt(const Bytes& file, size_t stubSize) {
+    ConfigBlock block{};
+    if (file.size() >= stubSize + sizeof block) memcpy(&block, &file[stubSize], sizeof block);
+    return block;
+}
+
+// The central directory offset stored in the end record nearest the end of `file`, and
+// the local header offsets of the central records it points at. Empty when the stored
+// offsets do not lead to central records: the layout the archivers rely on.
+struct StoredOffsets {
+    bool endRecordFound = false;
+    uint64_t centralOffset = 0;
+    std::vector<uint64_t> localOffsets;
+};
+
+inline StoredOffsets ReadStoredOffsets(const Bytes& file) {
+    StoredOffsets result;
+    if (file.size() < 22) return result;
+    size_t end = file.size() - 22;
+    while (end > 0 && memcmp(&file[end], "PK\5\6", 4) != 0) --end;
+    if (memcmp(&file[end], "PK\5\6", 4) != 0) return result;
+    result.endRecordFound = true;
+    result.centralOffset = Get32(file, end + 16);
+    const uint32_t count = Get16(file, end + 10);
+    if (result.centralOffset == 0xFFFFFFFF && end >= 20 && memcmp(&file[end - 20], "PK\6\7", 4) == 0) {
+        const uint64_t record = Get64(file, end - 20 + 8);
+        if (record + 56 > file.size() || memcmp(&file[record], "PK\6\6", 4) != 0) return result;
+        result.centralOffset = Get64(file, record + 48);
+    }
+    size_t at = size_t(result.centralOffset);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (at + 46 > file.size() || memcmp(&file[at], "PK\1\2", 4) != 0) break;
+        result.localOffsets.push_back(Get32(file, at + 42));
+        at += 46 + Get16(file, at + 28) + Get16(file, at + 30) + Get16(file, at + 32);
+    }
+    return result;
+}
+
+inline bool HasLocalHeaderAt(const Bytes& file, uint64_t offset) {
+    return offset + 4 <= file.size() && memcmp(&file[offset], "PK\3\4", 4) == 0;
+}
+
+// The built stub images named in DUDORE_STUB_IMAGES (':'-separated), when set.
+inline std::vector<std::string> StubImagesFromEnvironment() {
+    std::vector<std::string> paths;
+    const char* list = getenv("DUDORE_STUB_IMAGES");
+    if (!list) return paths;
+    std::istringstream in(list);
+    for (std::string path; std::getline(in, path, ':');)
+        if (!path.empty()) paths.push_back(path);
+    return paths;
+}
+
+}  // namespace mksfx_test
