@@ -160,6 +160,7 @@ struct FakeStubSpec {
     std::vector<std::string> sections = {".text", ".data", ".rsrc"};
     size_t trailingBytes = 0;  // data behind the last section's raw data
     bool pe = true;            // false: an MZ file without a PE header
+    Bytes code;                // placed at the start of the first section's raw data
 };
 
 // A minimal PE32 image: headers in the first 0x200 bytes, then 0x200 raw bytes per section.
@@ -188,6 +189,7 @@ inline Bytes FakeStub(const FakeStubSpec& spec = {}) {
         }
     }
     image.resize(kRaw * (1 + spec.sections.size()), 0xCC);
+    if (!spec.sections.empty()) std::copy(spec.code.begin(), spec.code.end(), image.begin() + kRaw);
     image.resize(image.size() + spec.trailingBytes, 0x5A);
     return image;
 }
