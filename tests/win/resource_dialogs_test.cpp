@@ -312,6 +312,19 @@ TEST(DialogTemplates, ExactlyEnglishAndJapanese) {
     }
 }
 
+// DialogBoxParamA and CreateDialogParamA find templates by id alone: the system must
+// pick the Japanese one on a Japanese user interface and the English one otherwise.
+TEST(DialogTemplates, TheSystemPicksEnglishOrJapaneseByUserInterface) {
+    const bool japanese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
+    for (WORD id : {103, 204, 1000, 2007, 2008}) {
+        HRSRC picked = FindResourceA(StubImage(), MAKEINTRESOURCEA(id), RT_DIALOG);
+        ASSERT_NE(picked, nullptr) << "dialog " << id;
+        EXPECT_EQ(LockResource(LoadResource(StubImage(), picked)),
+                  FindBytes(RT_DIALOG, id, japanese ? kJapanese : kEnglish).data)
+            << "dialog " << id << (japanese ? ", Japanese" : ", English");
+    }
+}
+
 INT_PTR CALLBACK IgnoreEverything(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 // The system builds each template into windows from the stub image: every class exists,

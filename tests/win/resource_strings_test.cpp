@@ -91,4 +91,20 @@ TEST(StringTable, EveryTextFitsItsAnsiBufferUnchanged) {
     }
 }
 
+// What the program sees through LoadStringA: the system picks the table of the user
+// interface language (Japanese in the Japanese test pass), else falls back to English,
+// and converts it to the system code page.
+TEST(StringTable, LoadStringAPicksEnglishOrJapaneseByUserInterface) {
+    const bool japanese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
+    for (const ExpectedString& s : kStrings) {
+        SCOPED_TRACE(testing::Message() << "string " << s.id << (japanese ? ", Japanese" : ", English"));
+        char expected[256], loaded[256];
+        ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, japanese ? s.japanese : s.english, -1, expected, sizeof expected,
+                                      nullptr, nullptr),
+                  0);
+        EXPECT_EQ(LoadStringA(StubImage(), s.id, loaded, sizeof loaded), int(strlen(expected)));
+        EXPECT_STREQ(loaded, expected);
+    }
+}
+
 }  // namespace
