@@ -37,3 +37,37 @@ finish() {
   if [ "$failures" -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
   echo "all checks passed"
 }
+
+MKZIP="$DUDORE_SOURCE/tests/e2e/mkzip.py"
+
+# Runs the program to its end with a time limit; prints its exit code (124: it hung,
+# typically on a window nobody answered).
+run_to_end() { local status=0; timeout 60 "$DUDORE_WINE" "$@" </dev/null >/dev/null 2>&1 || status=$?; echo "$status"; }
+
+# Runs program $1 with the command-line tail $2 exactly as written: from a batch file,
+# since Wine would quote and escape each argument of its own.
+run_tail() {
+  local status=0
+  printf '@"%s" %s\r\n@exit %%ERRORLEVEL%%\r\n' "$(winpath "$1")" "$2" > run_tail.bat
+  timeout 60 "$DUDORE_WINE" cmd /c "$(winpath run_tail.bat)" </dev/null >/dev/null 2>&1 || status=$?
+  echo "$status"
+}
+
+# The stub extracted into `dest`: the same files, bytes and folders as `unzip` gives.
+same_tree() {
+  local ours=$1 reference=$2
+  diff <(cd "$ours" && find . -mindepth 1 -printf '%y %p\n' | sort) \
+       <(cd "$reference" && find . -mindepth 1 -printf '%y %p\n' | sort) >/dev/null &&
+  diff -r "$ours" "$reference" >/dev/null
+}
+
+# Explorer was opened on a folder of this name: its window appeared.
+explorer_window() { driver wait "$1" "${2:-5}"; }
+
+# Closes Explorer windows titled $1 and waits until no explorer process of ours is left.
+close_explorer() {
+  driver close "$1" || true
+  driver wait-gone "$1" 10 || true
+  for _ in $(seq 50); do pgrep -f "^explorer Z:" >/dev/null || return 0; sleep 0.2; done
+  return 1
+}

@@ -73,6 +73,7 @@ TEST_F(CommandLine, ChoosesArchiveAndDestinationInEveryForm) {
         {"/O   {A}   ", 1, "{A}", "", ""},
         {"/E:\"setup.exe /s\" \"{B}\" \"{D}\"", 1, "{B}", "{D}", "setup.exe /s"},
         {"\"{B}\"", 1, "{B}", "", ""},
+        {"/N \"{B}\" \"{DIR}\"", 1, "{B}", "{DIR}", ""},
         {"\"{B}\" \"{F}\"", 1, "{B}", "", ""},       // a destination naming a file is ignored
         {"\"{B}\" \"{DIR}\"", 1, "{B}", "{DIR}", ""},  // an existing folder is taken
         {"\"{B}\"\"{D}\"", 1, "{B}", "", ""},         // no blank between: not a destination

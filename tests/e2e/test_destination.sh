@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Where the files land: the command-line forms that name a destination, and the rules that
+# settle a configured destination against the archive's own folder.
+source "$(dirname "$0")/lib.sh"
+
+mkdir -p base/a/b src
+echo "payload" > src/f.txt
+(cd src && zip -q -X ../p.zip f.txt)
+B="$E2E_WORK/base/a/b"   # the self-extracting file lives here
+
+# Command line: quoted archive and destination, with and without a command before them.
+mkdir named1 named2
+run_tail "$DUDORE_STUB" "/N \"$(winpath p.zip)\" \"$(winpath named1)\"" >/dev/null
+check "quoted archive and destination" test -f named1/f.txt
+run_tail "$DUDORE_STUB" "/N /O /E:\"setup.exe /s\" \"$(winpath p.zip)\" \"$(winpath named2/new)\"" >/dev/null
+check "a destination that does not exist yet is made" test -f named2/new/f.txt
+
+# Configured destinations: each case extracts into base/a/b's neighbourhood.
+# given destination | where f.txt must appear (relative to the work folder)
+cases=(
+  "sub|base/a/b/sub/f.txt"
+  "\\sub2|base/a/b/sub2/f.txt"
+  ".\\sub3|base/a/b/sub3/f.txt"
+  "..\\x|base/a/x/f.txt"
+  "..\\..\\y|base/y/f.txt"
+  "..\\q\\..\\z|base/z/f.txt"
+  "$(printf '..\\%.0s' $(seq 40))w|base/a/b/f.txt"
+  "$(winpath "$E2E_WORK/slashes")/in/it/|slashes/in/it/f.txt"
+  "$(winpath "$E2E_WORK/blanks")   |blanks/f.txt"
+  "$(winpath "$E2E_WORK/bad")|x|base/a/b/f.txt"
+)
+for c in "${cases[@]}"; do
+  given=${c%|*}
+  expected=${c##*|}
+  rm -f base/a/b/f.txt
+  make_sfx -o "$B/sfx.exe" -d "$given" --skip-dialog --overwrite --no-explorer p.zip
+  run_to_end "$B/sfx.exe" >/dev/null
+  check "destination [$given] gives $expected" test -f "$expected"
+done
+check "the forbidden character made no folder" test ! -e "$E2E_WORK/bad"
+
+finish

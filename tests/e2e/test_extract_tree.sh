@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# A self-extracting file of stored entries gives the same tree as Info-ZIP unzip: bytes,
+# names, folder entries, file times and read-only attributes.
+source "$(dirname "$0")/lib.sh"
+export TZ=UTC
+
+mkdir -p src/docs/deep/deeper src/empty-folder src/bin
+printf 'plain text\n' > src/readme.txt
+: > src/empty.txt
+head -c 70000 /dev/urandom > src/bin/random.bin        # more than one 64 KiB chunk
+head -c 65536 /dev/urandom > src/bin/exactly64k.bin
+printf 'deep\n' > src/docs/deep/deeper/note.txt
+printf 'read only\n' > src/docs/locked.txt
+chmod a-w src/docs/locked.txt
+touch -d '2001-02-03 04:05:06' src/readme.txt src/docs/locked.txt
+touch -d '1999-12-31 23:59:58' src/bin/random.bin
+(cd src && zip -q -r -0 -X ../tree.zip .)
+mkdir reference && (cd reference && unzip -q ../tree.zip)
+
+make_sfx -o tree.exe -d "$(winpath out)" --skip-dialog --overwrite --no-explorer tree.zip
+expect_eq "exit code" "$(run_to_end tree.exe)" 0
+check "same names, folders and bytes as unzip" same_tree out reference
+times() { (cd "$1" && find . -type f -printf '%p %TY-%Tm-%Td %TH:%TM:%.2TS\n' | sort); }
+check "same file times as unzip" diff <(times out) <(times reference)
+writable() { (cd "$1" && find . -type f -writable | sort); }
+check "same read-only files as unzip" diff <(writable out) <(writable reference)
+check "no temporary file left" test -z "$(find out -name 'dud*.tmp')"
+
+finish
