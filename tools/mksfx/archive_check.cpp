@@ -163,12 +163,13 @@ void Compare(FILE* file, const ZipLayout& layout, ArchiveReport& report) {
         const ReaderEntry& e = report.entries[found->second];
         listed[found->second] = true;
         NameWarnings(c, report);
-        if (!e.paired || e.pairedRecord != c.position)
-            report.warnings.push_back(name + ": the stub would pair it with " +
-                                      (e.paired ? "the central record at offset " + std::to_string(e.pairedRecord)
-                                                : std::string("no central record")) +
-                                      " and take its attributes" +
-                                      (e.record.flags & kFlagDataDescriptor ? ", sizes and CRC-32" : "") + " from there");
+        const std::string taken = e.record.flags & kFlagDataDescriptor ? "attributes, sizes and CRC-32" : "attributes";
+        if (!e.paired)
+            report.warnings.push_back(name + ": the stub would match no central record to it and go without its " +
+                                      taken);
+        else if (e.pairedRecord != c.position)
+            report.warnings.push_back(name + ": the stub would pair it with the central record at offset " +
+                                      std::to_string(e.pairedRecord) + " and take its " + taken + " from there");
     }
     for (size_t i = 0; i < report.entries.size(); ++i) {
         if (listed[i]) continue;
@@ -181,8 +182,11 @@ void Compare(FILE* file, const ZipLayout& layout, ArchiveReport& report) {
 void VerdictErrors(ArchiveReport& report) {
     for (const ReaderEntry& e : report.entries) {
         if (e.verdict != Verdict::CrcError) continue;
+        const bool zip64Sizes = e.record.compressedSize == kZip64Marker32 || e.record.uncompressedSize == kZip64Marker32;
         report.errors.push_back(Quoted(e.record.name) + ": CRC error (the archive says " + Hex32(e.record.crc32) +
-                                ", the data gives " + Hex32(e.decodedCrc) + ")");
+                                ", the data gives " + Hex32(e.decodedCrc) + ")" +
+                                (zip64Sizes ? "; its sizes are in a ZIP64 extra field, which the stub does not read"
+                                            : ""));
     }
 }
 
@@ -195,11 +199,11 @@ ArchiveReport CheckArchive(FILE* file, const ZipLayout* layout, const CheckReque
         report.errors.push_back("the stub finds no end-of-central-directory record with a central directory offset");
         return report;
     }
+    VerdictErrors(report);
     if (layout) {
         if (layout->entries.empty()) report.errors.push_back("the archive holds no entries");
         Compare(file, *layout, report);
     }
-    VerdictErrors(report);
     return report;
 }
 
