@@ -1,0 +1,71 @@
+// Shrunk, reduced and imploded archives written by other archivers decode byte for byte
+// to the contents that Info-ZIP unzip takes out of the deflated copy of the same files.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "legacy_harness.h"
+
+namespace {
+
+using legacy::Bytes;
+
+const std::string kPeers = DUDORE_PEER_ARCHIVES;
+
+// The three files, keyed by size, from the deflated archive through unzip.
+const std::map<uint32_t, Bytes>& References() {
+    static std::map<uint32_t, Bytes> references = [] {
+        std::map<uint32_t, Bytes> r;
+        for (const char* name : {"exe/test.exe", "jpg/test.jpg", "*.txt"}) {
+            Bytes bytes;
+            legacy::RunCommand("unzip -p '" + kPeers + "/Zip.deflate.zip' '" + name + "'", &bytes);
+            r[uint32_t(bytes.size())] = bytes;
+        }
+        return r;
+    }();
+    return references;
+}
+
+TEST(LegacyPeerArchives, ReferencesHaveTheKnownCrcs) {
+    const std::map<uint32_t, uint32_t> known = {{45056, 0xcfb109c8}, {40372, 0x088814e3}, {15498, 0x9bd160fa}};
+    ASSERT_EQ(References().size(), 3u) << "unzip -p on Zip.deflate.zip";
+    for (const auto& [size, bytes] : References()) EXPECT_EQ(legacy::Crc32(bytes), known.at(size)) << size;
+}
+
+TEST(LegacyPeerArchives, EveryEntryDecodesToTheReference) {
+    struct Case {
+        const char* file;
+        std::set<int> methods;  // must all occur among the entries
+    };
+    const Case cases[] = {
+        {"Zip.shrink.zip", {0, 1}},  {"Zip.reduce1.zip", {1, 2}}, {"Zip.reduce2.zip", {1, 3}},
+        {"Zip.reduce3.zip", {1, 4}}, {"Zip.reduce4.zip", {1, 5}}, {"Zip.implode.zip", {0, 6}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const Bytes archive = legacy::ReadFileBytes(kPeers + "/" + c.file);
+        ASSERT_FALSE(archive.empty());
+        std::set<int> seen;
+        std::set<int> implodeVariants;
+        for (int index = 0;; ++index) {
+            const legacy::Decoded d = legacy::Decode(archive, {.entryIndex = index});
+            if (!d.found) {
+                EXPECT_EQ(index, 3) << "entries";
+                break;
+            }
+            SCOPED_TRACE(d.entry.name);
+            seen.insert(d.entry.method);
+            if (d.entry.method == 6) implodeVariants.insert(d.entry.flags & 6);
+            const auto reference = References().find(d.entry.uncompressedSize);
+            ASSERT_NE(reference, References().end());
+            EXPECT_TRUE(d.output == reference->second) << "method " << d.entry.method;
+            EXPECT_EQ(d.runningCrc, d.entry.crc32);
+        }
+        EXPECT_EQ(seen, c.methods);
+        // Both imploded entries: 4 KiB with two trees, 8 KiB with three.
+        if (c.methods.count(6)) EXPECT_EQ(implodeVariants, (std::set<int>{0, 6}));
+    }
+}
+
+}  // namespace
