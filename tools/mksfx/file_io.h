@@ -5,11 +5,17 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 // The stub's reader works with signed 32-bit offsets: no file it reads may be larger.
 constexpr uint64_t kMaxStubFileSize = 0x7FFFFFFF;
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
 // Size of the file at `path`; false when it cannot be determined (missing, a folder).
 bool FileSizeOf(const std::string& path, uint64_t& size);

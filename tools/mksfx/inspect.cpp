@@ -2,8 +2,6 @@
 // headers, entries from the stub's reader.
 #include "inspect.h"
 
-#include <memory>
-
 #include "app/config_block.h"
 #include "archive_check.h"
 #include "block_writer.h"
@@ -14,13 +12,8 @@
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
 // The file opened for reading with its size; null (after an error line) when it cannot be.
-File OpenInput(const std::string& path, uint64_t& size) {
+UniqueFile OpenInput(const std::string& path, uint64_t& size) {
     if (!FileSizeOf(path, size)) {
         PrintError("cannot read " + path + ": not a readable file");
         return nullptr;
@@ -29,7 +22,7 @@ File OpenInput(const std::string& path, uint64_t& size) {
         PrintError(path + " is larger than 2 GiB, more than the stub reads");
         return nullptr;
     }
-    File file(fopen(path.c_str(), "rb"));
+    UniqueFile file(fopen(path.c_str(), "rb"));
     if (!file) PrintError("cannot open " + path);
     return file;
 }
@@ -71,7 +64,7 @@ void PrintEntryTable(const std::vector<ReaderEntry>& entries) {
 
 int ShowFile(const Options& options) {
     uint64_t size = 0;
-    File file = OpenInput(options.input, size);
+    UniqueFile file = OpenInput(options.input, size);
     if (!file) return kExitFailure;
 
     uint32_t blockOffset = 0;
@@ -113,7 +106,7 @@ int ShowFile(const Options& options) {
 
 int TestFile(const Options& options) {
     uint64_t size = 0;
-    File file = OpenInput(options.input, size);
+    UniqueFile file = OpenInput(options.input, size);
     if (!file) return kExitFailure;
 
     std::vector<std::string> errors;

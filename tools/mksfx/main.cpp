@@ -7,8 +7,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <memory>
-
 #include "app/config_block.h"
 #include "archive_check.h"
 #include "block_writer.h"
@@ -23,11 +21,6 @@ namespace {
 
 constexpr char kDefaultStubName[] = "dudore-stub32.exe";
 constexpr char kForbiddenDestinationCharacters[] = ";*?\"<>|";
-
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 // The stub beside mksfx; for a build tree, the 32-bit build's stub as a fallback.
 std::string DefaultStubPath() {
@@ -65,7 +58,7 @@ void WarnAboutUnverified(const ArchiveReport& report) {
 // Reads the finished file back as the stub will and reports what it finds.
 bool CheckWrittenFile(const std::string& path, const Options& o) {
     uint64_t size = 0;
-    File file(FileSizeOf(path, size) ? fopen(path.c_str(), "rb") : nullptr);
+    UniqueFile file(FileSizeOf(path, size) ? fopen(path.c_str(), "rb") : nullptr);
     if (!file) {
         PrintError("cannot read back " + path);
         return false;
@@ -109,7 +102,7 @@ int Build(const Options& o) {
     }
 
     uint64_t inputSize = 0;
-    File input(FileSizeOf(o.input, inputSize) ? fopen(o.input.c_str(), "rb") : nullptr);
+    UniqueFile input(FileSizeOf(o.input, inputSize) ? fopen(o.input.c_str(), "rb") : nullptr);
     if (!input) {
         PrintError("cannot read " + o.input);
         return kExitFailure;
