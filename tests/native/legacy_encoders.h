@@ -424,6 +424,7 @@ struct ImplodeOptions {
     bool bigDictionary = false;  // flag bit 1
     bool literalTree = false;    // flag bit 2
     bool uniformTrees = false;   // every code of one length (8 bits, 6 bits)
+    bool deepTrees = false;      // trees from made-up skewed counts: codes up to 16 bits
     bool zeroHistory = false;
     bool matches = true;
     int chainLimit = 64;
@@ -556,8 +557,11 @@ inline Bytes Implode(const Bytes& data, const ImplodeOptions& o, ImplodeStats* s
         }
     }
 
-    auto lengthsFor = [&](const std::vector<uint64_t>& freq, int uniformBits) {
-        return o.uniformTrees ? std::vector<int>(freq.size(), uniformBits) : LimitedCodeLengths(freq, 16);
+    auto lengthsFor = [&](std::vector<uint64_t> freq, int uniformBits) {
+        if (o.uniformTrees) return std::vector<int>(freq.size(), uniformBits);
+        if (o.deepTrees)
+            for (size_t i = 0; i < freq.size(); ++i) freq[i] = uint64_t(1) << ((i * 7) % 40);
+        return LimitedCodeLengths(freq, 16);
     };
     const ShannonFanoCode literal = AssignCodes(lengthsFor(literalFreq, 8));
     const ShannonFanoCode length = AssignCodes(lengthsFor(lengthFreq, 6));
