@@ -12,6 +12,7 @@ namespace {
 
 using legacy::BitWriter;
 using legacy::Bytes;
+using legacy::CallSizes;
 
 struct Variant {
     const char* name;
@@ -44,18 +45,6 @@ Bytes LongMatches(const Variant& v) {
     const Bytes tail = legacy::RunsAndNoise(60000, 22);
     data.insert(data.end(), tail.begin(), tail.end());
     return data;
-}
-
-std::vector<uint32_t> BlockCalls(size_t size) {
-    std::vector<uint32_t> calls(size / 16384, 16384);
-    calls.push_back(uint32_t(size % 16384));  // the last, even when empty
-    return calls;
-}
-
-std::vector<uint32_t> CallSizes(const legacy::Decoded& d) {
-    std::vector<uint32_t> sizes;
-    for (const auto& c : d.calls) sizes.push_back(c.size);
-    return sizes;
 }
 
 legacy::ZipItem ImplodedItem(const Variant& v, const Bytes& data, const Bytes& stream, const std::string& password = "") {
@@ -114,7 +103,7 @@ TEST(Explode, EncoderStreamsPassUnzipAndDecodeToTheSameBytes) {
             ASSERT_TRUE(d.found);
             EXPECT_TRUE(d.output == c.bytes);
             EXPECT_EQ(d.runningCrc, legacy::Crc32Of(c.bytes));
-            EXPECT_EQ(CallSizes(d), BlockCalls(c.bytes.size()));
+            EXPECT_EQ(CallSizes(d), legacy::BlockCalls(c.bytes.size()));
             ExpectSameRun(d, legacy::Decode(zip, {}, ReferenceExplode));
         }
     }

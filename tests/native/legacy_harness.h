@@ -104,6 +104,20 @@ inline void Record(void* context, long) {
 }
 }  // namespace detail
 
+// Sizes of the sink calls.
+inline std::vector<uint32_t> CallSizes(const Decoded& d) {
+    std::vector<uint32_t> sizes;
+    for (const SinkCall& c : d.calls) sizes.push_back(c.size);
+    return sizes;
+}
+
+// The calls of a decoder with a 16 KiB window: whole blocks, then the rest, even none.
+inline std::vector<uint32_t> BlockCalls(size_t size) {
+    std::vector<uint32_t> calls(size / 16384, 16384);
+    calls.push_back(uint32_t(size % 16384));
+    return calls;
+}
+
 namespace detail {
 // Runs `decoder` on a stream over `file`, which stands at the first compressed byte,
 // with decryption as `prepare` leaves it.

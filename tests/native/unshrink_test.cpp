@@ -12,6 +12,7 @@ namespace {
 
 using legacy::BitWriter;
 using legacy::Bytes;
+using legacy::CallSizes;
 
 Bytes Concat(std::initializer_list<const char*> parts) {
     Bytes b;
@@ -62,13 +63,6 @@ std::vector<EncoderCase> EncoderCases() {
 
 legacy::ZipItem ShrunkItem(const Bytes& data, const Bytes& stream, const std::string& password = "") {
     return {"data.bin", 1, 0, stream, data, password};
-}
-
-// Sizes of the sink calls, one per string.
-std::vector<uint32_t> CallSizes(const legacy::Decoded& d) {
-    std::vector<uint32_t> sizes;
-    for (const auto& c : d.calls) sizes.push_back(c.size);
-    return sizes;
 }
 
 TEST(Unshrink, EncoderStreamsPassUnzipAndDecodeToTheSameBytes) {
