@@ -1,6 +1,7 @@
 // Dispatch on the compression method.
 #include "codecs/decode_entry.h"
 
+#include "codecs/inflate.h"
 #include "codecs/legacy_decoders.h"
 
 bool HasDecoder(uint32_t method) {
@@ -12,6 +13,8 @@ bool HasDecoder(uint32_t method) {
         case 4:
         case 5:
         case 6:
+        case 8:
+        case 9:
             return true;
         default:
             return false;
@@ -35,6 +38,10 @@ void DecodeEntry(EntryStream& s, const EntryRecord& entry, uint8_t* work) {
         case 6:
             Explode(s, entry.uncompressedSize, entry.flags & kFlagImplode8K,
                     entry.flags & kFlagImplodeLiteralTree, work);
+            break;
+        case 8:
+        case 9:
+            Inflate(s, entry.method == 9);
             break;
         default:
             break;  // the reader hands out no other methods; nothing is written

@@ -1,0 +1,582 @@
+// Inflate: methods 8 and 9. See inflate.h.
+//
+// Two decisions shape this file:
+//  - Input comes through the entry stream's Input feed (so it is deciphered in archive
+//    order) into a buffer of our own, and the bit reader is a bit position in it: a
+//    look-up loads one machine word wherever the position stands. Once the archive ends,
+//    zeros follow the last byte, so a look-up may run past the end; only consuming bits
+//    that are not there is an error.
+//  - The progress report must show the position of a reader that fetches one byte each
+//    time a look-up needs more bits than it holds. That reader has fetched exactly the
+//    bytes that hold the furthest bit any look-up has asked for, so the decoder keeps
+//    that bit (`needed`) and turns it into the stream's read-ahead before each sink call.
+//
+// The tables are those of the classic multi-level builder: its table sizes decide how
+// many bits each look-up asks for, and with them the reported position.
+#include "codecs/inflate.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bit look-ups load little-endian words");
+
+namespace {
+
+constexpr uint32_t kSlidingWindowSize = 0x10000;
+constexpr uint32_t kInputCapacity = 0x8000;
+// Bytes readable past the bit position before a symbol: the longest symbol (length code,
+// 16 extra bits, distance code, 14 extra bits) takes 8 bytes, and a look-up loads a word.
+constexpr uint32_t kInputMargin = 32;
+constexpr uint32_t kInputPadding = kInputMargin + 16;  // zeros behind the input's end
+constexpr uint32_t kMaxCodeBits = 15;
+constexpr uint32_t kMaxLiteralCodes = 288;
+constexpr uint32_t kMaxDistanceCodes = 32;
+constexpr uint32_t kCodeLengthCodes = 19;
+constexpr uint32_t kLengthCodes = 31;  // 257 to 287
+constexpr uint32_t kFirstLengthCode = 257;
+constexpr uint32_t kEndOfBlock = 256;
+
+// Order in which the code-length code's lengths are stored (RFC 1951, 3.2.7).
+constexpr uint8_t kCodeLengthOrder[kCodeLengthCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                        11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+// Bases and extra bits of the length codes (by code - 257) and distance codes of one
+// method (RFC 1951, 3.2.5; Deflate64 changes code 285 and adds distance codes 30 and 31).
+struct MethodTables {
+    uint16_t lengthBase[kLengthCodes];
+    uint8_t lengthExtra[kLengthCodes];
+    uint16_t distanceBase[kMaxDistanceCodes];
+    uint8_t distanceExtra[kMaxDistanceCodes];
+};
+
+void FillMethodTables(MethodTables& t, bool deflate64) {
+    uint32_t base = 3;
+    for (uint32_t i = 0; i < 28; ++i) {  // codes 257 to 284: 8 codes of 0 extra bits, then 4 of each
+        const uint8_t extra = uint8_t(i < 8 ? 0 : i / 4 - 1);
+        t.lengthBase[i] = uint16_t(base);
+        t.lengthExtra[i] = extra;
+        base += 1u << extra;
+    }
+    t.lengthBase[28] = deflate64 ? 3 : 258;  // code 285
+    t.lengthExtra[28] = deflate64 ? 16 : 0;
+    t.lengthBase[29] = t.lengthBase[30] = 0;  // codes 286 and 287 never stand for a length
+    t.lengthExtra[29] = t.lengthExtra[30] = kOpInvalid;
+    base = 1;
+    for (uint32_t i = 0; i < kMaxDistanceCodes; ++i) {  // 4 codes of 0 extra bits, then 2 of each
+        const uint8_t extra = uint8_t(i < 4 ? 0 : i / 2 - 1);
+        t.distanceBase[i] = uint16_t(base);
+        t.distanceExtra[i] = i >= 30 && !deflate64 ? kOpInvalid : extra;
+        base += 1u << extra;
+    }
+}
+
+inline size_t Max(size_t a, size_t b) { return a > b ? a : b; }
+inline uint32_t Mask(uint32_t bits) { return (1u << bits) - 1; }
+
+// The bits from bit position `pos` of `in` on, the first in bit 0: at least 25 of them.
+inline size_t PeekBits(const uint8_t* in, size_t pos) {
+    size_t word;
+    memcpy(&word, in + (pos >> 3), sizeof word);
+    return word >> (pos & 7);
+}
+
+// ---- Table builder --------------------------------------------------------------------
+
+// The tables of one code, growing in one heap block as sub-tables are added.
+struct TableSpace {
+    HuffmanEntry* entries;
+    uint32_t used, capacity;
+};
+
+// Appends a table of 2^bits entries, every one invalid until a code fills it. False when
+// memory ran out.
+bool AddTable(TableSpace& t, uint32_t bits, uint32_t& start) {
+    const uint32_t size = 1u << bits;
+    if (t.used + size > t.capacity) {
+        uint32_t capacity = t.capacity ? t.capacity : 256;
+        while (capacity < t.used + size) capacity *= 2;
+        void* grown = realloc(t.entries, capacity * sizeof(HuffmanEntry));
+        if (!grown) return false;
+        t.entries = static_cast<HuffmanEntry*>(grown);
+        t.capacity = capacity;
+    }
+    start = t.used;
+    for (uint32_t i = 0; i < size; ++i) t.entries[start + i] = HuffmanEntry{kOpInvalid, 0, 0};
+    t.used += size;
+    return true;
+}
+
+}  // namespace
+
+int BuildHuffmanTable(const uint8_t* lengths, uint32_t count, uint32_t plainCount,
+                      const uint16_t* base, const uint8_t* extra, uint32_t requestedBits,
+                      HuffmanTable& table) {
+    table.entries = nullptr;
+    table.lookupBits = 0;
+    uint32_t perLength[kMaxCodeBits + 1] = {};
+    for (uint32_t i = 0; i < count; ++i) ++perLength[lengths[i]];
+    if (perLength[0] == count) return kInflateOk;  // no codes at all: an empty table
+
+    uint32_t shortest = 1;
+    while (perLength[shortest] == 0) ++shortest;
+    uint32_t longest = kMaxCodeBits;
+    while (perLength[longest] == 0) --longest;
+    const uint32_t rootBits = requestedBits < shortest ? shortest : requestedBits > longest ? longest : requestedBits;
+    table.lookupBits = rootBits;
+
+    // Patterns that no code takes, length by length; those left at the longest length
+    // become invalid codes of that length, so that every table slot is defined.
+    int32_t unused = 1 << shortest;
+    for (uint32_t len = shortest; len < longest; ++len, unused <<= 1)
+        if ((unused -= int32_t(perLength[len])) < 0) return kInflateBadCode;
+    if ((unused -= int32_t(perLength[longest])) < 0) return kInflateBadCode;
+
+    // Symbols by code length, then by value: the canonical order.
+    uint32_t nextOfLength[kMaxCodeBits + 1];
+    nextOfLength[1] = 0;
+    for (uint32_t len = 1; len < kMaxCodeBits; ++len) nextOfLength[len + 1] = nextOfLength[len] + perLength[len];
+    uint16_t sorted[kMaxLiteralCodes];
+    for (uint32_t i = 0; i < count; ++i)
+        if (lengths[i]) sorted[nextOfLength[lengths[i]]++] = uint16_t(i);
+    const uint32_t realCodes = count - perLength[0];
+    perLength[longest] += uint32_t(unused);
+
+    // A first-level table that would reach past the end-of-block code is cut where that
+    // code ends, so that decoding it never asks for bits behind it.
+    const uint32_t endOfBlockBits = count > kEndOfBlock ? lengths[kEndOfBlock] : kMaxCodeBits + 1;
+
+    // The stack of open tables: level 0 is the first-level table. levelBits[-1] is 0.
+    uint32_t levelBitsStore[kMaxCodeBits + 2] = {};
+    uint32_t* const levelBits = levelBitsStore + 1;
+    uint32_t levelStart[kMaxCodeBits + 1] = {};
+    uint32_t levelPrefix[kMaxCodeBits + 1] = {};  // the code bits that lead to the table
+    int level = -1;
+    uint32_t depth = 0;  // bits decoded before the table at `level`
+    uint32_t code = 0;   // the next code, its first bit in bit 0
+    uint32_t placed = 0;
+    TableSpace space = {};
+
+    for (uint32_t len = shortest; len <= longest; ++len) {
+        for (uint32_t left = perLength[len]; left-- > 0;) {  // `left`: codes of this length after this one
+            // Open tables until the code ends within the deepest one.
+            while (len > depth + levelBits[level]) {
+                depth += levelBits[level];
+                ++level;
+                // The smallest table that the codes it will hold fill, up to the first
+                // level's size and the longest code.
+                const uint32_t limit = longest - depth < rootBits ? longest - depth : rootBits;
+                uint32_t bits = len - depth;
+                uint32_t spare = 1u << bits;
+                if (spare > left + 1) {
+                    spare -= left + 1;
+                    for (uint32_t l = len; ++bits < limit;) {
+                        spare <<= 1;
+                        if (spare <= perLength[++l]) break;
+                        spare -= perLength[l];
+                    }
+                }
+                if (depth + bits > endOfBlockBits && depth < endOfBlockBits) bits = endOfBlockBits - depth;
+                levelBits[level] = bits;
+                if (!AddTable(space, bits, levelStart[level])) {
+                    free(space.entries);
+                    return kInflateNoMemory;
+                }
+                if (level > 0) {
+                    levelPrefix[level] = code & Mask(depth);
+                    const uint32_t parentBits = levelBits[level - 1];
+                    const uint32_t slot = (code & Mask(depth)) >> (depth - parentBits);
+                    space.entries[levelStart[level - 1] + slot] =
+                        HuffmanEntry{uint8_t(kOpLink + bits), uint8_t(parentBits), uint16_t(levelStart[level])};
+                }
+            }
+
+            HuffmanEntry entry = {kOpInvalid, uint8_t(len - depth), 0};
+            if (placed < realCodes) {
+                const uint32_t symbol = sorted[placed++];
+                if (symbol < plainCount) {
+                    entry.op = symbol < kEndOfBlock ? kOpLiteral : kOpEndOfBlock;
+                    entry.value = uint16_t(symbol);
+                } else {
+                    entry.op = extra[symbol - plainCount];
+                    entry.value = base[symbol - plainCount];
+                }
+            }
+            // The code's slots: every index whose low bits are the code's remaining bits.
+            const uint32_t tableSize = 1u << levelBits[level];
+            for (uint32_t i = code >> depth; i < tableSize; i += 1u << (len - depth))
+                space.entries[levelStart[level] + i] = entry;
+
+            // The next code of this length, counting with the first bit as the highest.
+            uint32_t bit = 1u << (len - 1);
+            while (code & bit) {
+                code ^= bit;
+                bit >>= 1;
+            }
+            code ^= bit;
+            // Close the tables that are full.
+            while (level > 0 && (code & Mask(depth)) != levelPrefix[level]) {
+                --level;
+                depth -= levelBits[level];
+            }
+        }
+    }
+    table.entries = space.entries;
+    table.lookupBits = levelBits[0];
+    return unused != 0 && longest != 1 ? kInflateBadData : kInflateOk;
+}
+
+void FreeHuffmanTable(HuffmanTable& table) {
+    free(table.entries);
+    table.entries = nullptr;
+}
+
+namespace {
+
+// ---- Decoder state ----------------------------------------------------------------
+
+struct Inflater {
+    EntryStream* stream;
+    const volatile int* cancelState;  // the stream's, as IsCancelled reads it
+    uint8_t* window;                  // kSlidingWindowSize bytes, the input buffer behind them
+    uint32_t windowPos;               // where the next output byte goes; below the window's size
+                                      // between symbols
+    // Input. in[0, inEnd) are archive bytes from the first one not yet consumed (or a few
+    // before it); once the archive has ended, kInputPadding zeros follow them.
+    uint8_t* in;
+    uint32_t inEnd;
+    bool inputEnded;
+    size_t bitPos;  // bits of in[] consumed; beyond 8 * inEnd only when the input ran out
+    size_t needed;  // the furthest bit of in[] a look-up has asked for; never below bitPos
+    uint32_t readAheadBefore;  // the stream's read-ahead when the entry began
+    bool deflate64;
+    MethodTables tables;
+};
+
+bool Overran(const Inflater& z) { return z.inputEnded && z.bitPos > size_t(z.inEnd) * 8; }
+
+// Makes kInputMargin bytes readable from the bit position, reading on when the buffer
+// runs low. False once bits past the end of the input were consumed.
+bool Fill(Inflater& z) {
+    if ((z.bitPos >> 3) + kInputMargin <= z.inEnd) return true;
+    if (!z.inputEnded) {
+        const uint32_t start = uint32_t(z.bitPos >> 3);
+        const uint32_t kept = z.inEnd - start;
+        memmove(z.in, z.in + start, kept);
+        z.bitPos -= size_t(start) * 8;
+        z.needed -= size_t(start) * 8;
+        const uint32_t wanted = kInputCapacity - kept;
+        const uint32_t got = InputFeed(*z.stream, z.in + kept, wanted);
+        z.inEnd = kept + got;
+        if (got < wanted) {  // the feed stops short only at the end of the archive
+            z.inputEnded = true;
+            memset(z.in + z.inEnd, 0, kInputPadding);
+        }
+    }
+    return !Overran(z);
+}
+
+// Reads `bits` (up to 16) bits; 0 without consuming anything once the input ran out.
+uint32_t ReadBits(Inflater& z, uint32_t bits) {
+    if (!Fill(z)) return 0;
+    const uint32_t value = uint32_t(PeekBits(z.in, z.bitPos)) & Mask(bits);
+    z.bitPos += bits;
+    z.needed = Max(z.needed, z.bitPos);
+    return value;
+}
+
+// Looks up the code at `pos`, following links; the final entry's bits are not consumed.
+inline HuffmanEntry LookUp(const uint8_t* in, size_t& pos, size_t& needed, const HuffmanTable& table) {
+    uint32_t bits = table.lookupBits;
+    uint32_t start = 0;
+    for (;;) {
+        needed = Max(needed, pos + bits);
+        const HuffmanEntry e = table.entries[start + (uint32_t(PeekBits(in, pos)) & Mask(bits))];
+        if (e.op <= kOpLink || e.op == kOpInvalid) return e;
+        pos += e.bits;
+        bits = e.op - kOpLink;
+        start = e.value;
+    }
+}
+
+// Hands window[0, count) to the Output sink. 0; -1 when the sink refused; 1, and nothing
+// written, when bits past the end of the input were consumed.
+int Flush(Inflater& z, uint32_t count) {
+    if (Overran(z)) return kInflateBadData;
+    const size_t fetched = (z.needed + 7) >> 3;
+    z.stream->readAhead = z.readAheadBefore + z.inEnd - uint32_t(fetched < z.inEnd ? fetched : z.inEnd);
+    return OutputSink(*z.stream, z.window, count) < 0 ? kInflateCancelled : kInflateOk;
+}
+
+// ---- Blocks -----------------------------------------------------------------------
+
+// Copies `count` bytes forward one after another, as if byte by byte: a source that
+// overlaps the destination repeats the bytes just written.
+inline void CopyForward(uint8_t* to, const uint8_t* from, uint32_t count) {
+    if (to <= from || size_t(to - from) >= sizeof(size_t)) {
+        for (; count >= sizeof(size_t); count -= sizeof(size_t)) {
+            size_t word;
+            memcpy(&word, from, sizeof word);
+            memcpy(to, &word, sizeof word);
+            to += sizeof word;
+            from += sizeof word;
+        }
+    }
+    while (count-- > 0) *to++ = *from++;
+}
+
+// Copies a match into the window in pieces that end at the window's end, flushing the
+// full window between them. z.bitPos and z.needed must be current.
+int CopyMatch(Inflater& z, uint32_t distance, uint32_t length) {
+    uint32_t from = (z.windowPos - distance) & (kSlidingWindowSize - 1);
+    while (length > 0) {
+        uint32_t piece = kSlidingWindowSize - (from > z.windowPos ? from : z.windowPos);
+        if (piece > length) piece = length;
+        CopyForward(z.window + z.windowPos, z.window + from, piece);
+        z.windowPos += piece;
+        from = (from + piece) & (kSlidingWindowSize - 1);
+        length -= piece;
+        if (z.windowPos == kSlidingWindowSize) {
+            const int result = Flush(z, kSlidingWindowSize);
+            if (result != kInflateOk) return result;
+            z.windowPos = 0;
+        }
+    }
+    return kInflateOk;
+}
+
+// Decodes literal/length and distance codes up to the end-of-block code.
+int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& distances) {
+    const uint8_t* const in = z.in;
+    uint8_t* const window = z.window;
+    size_t pos = z.bitPos;
+    size_t needed = z.needed;
+    uint32_t out = z.windowPos;
+    int result = kInflateOk;
+    for (;;) {
+        if (*z.cancelState != 0) {
+            result = kInflateCancelled;
+            break;
+        }
+        if ((pos >> 3) + kInputMargin > z.inEnd) {
+            z.bitPos = pos;
+            z.needed = needed;
+            const bool filled = Fill(z);
+            pos = z.bitPos;
+            needed = z.needed;
+            if (!filled) {
+                result = kInflateBadData;
+                break;
+            }
+        }
+        HuffmanEntry e = LookUp(in, pos, needed, literals);
+        pos += e.bits;
+        if (e.op == kOpLiteral) {
+            window[out++] = uint8_t(e.value);
+            if (out == kSlidingWindowSize) {
+                z.bitPos = pos;
+                z.needed = needed;
+                result = Flush(z, kSlidingWindowSize);
+                if (result != kInflateOk) break;
+                out = 0;
+            }
+            continue;
+        }
+        if (e.op == kOpEndOfBlock) break;
+        if (e.op == kOpInvalid) {
+            result = kInflateBadData;
+            break;
+        }
+        const uint32_t length = e.value + (uint32_t(PeekBits(in, pos)) & Mask(e.op));
+        pos += e.op;
+        e = LookUp(in, pos, needed, distances);
+        pos += e.bits;
+        if (e.op == kOpInvalid) {
+            result = kInflateBadData;
+            break;
+        }
+        const uint32_t distance = e.value + (uint32_t(PeekBits(in, pos)) & Mask(e.op));
+        pos += e.op;
+        z.bitPos = pos;
+        z.needed = needed = Max(needed, pos);
+        z.windowPos = out;
+        result = CopyMatch(z, distance, length);
+        out = z.windowPos;
+        if (result != kInflateOk) break;
+    }
+    z.bitPos = pos;
+    z.needed = needed;
+    z.windowPos = out;
+    return result;
+}
+
+int StoredBlock(Inflater& z) {
+    z.bitPos = (z.bitPos + 7) & ~size_t(7);  // to the next byte boundary, within bytes fetched
+    z.needed = Max(z.needed, z.bitPos);
+    const uint32_t length = ReadBits(z, 16);
+    const uint32_t check = ReadBits(z, 16);
+    if (Overran(z) || length != (~check & 0xFFFF)) return kInflateBadData;
+    for (uint32_t left = length; left > 0;) {
+        if (*z.cancelState != 0) return kInflateCancelled;
+        Fill(z);
+        const uint32_t start = uint32_t(z.bitPos >> 3);
+        uint32_t chunk = z.inEnd - start;
+        if (chunk == 0) return kInflateBadData;  // the input ended inside the block
+        if (chunk > left) chunk = left;
+        if (chunk > kSlidingWindowSize - z.windowPos) chunk = kSlidingWindowSize - z.windowPos;
+        memcpy(z.window + z.windowPos, z.in + start, chunk);
+        z.bitPos += size_t(chunk) * 8;
+        z.needed = Max(z.needed, z.bitPos);
+        z.windowPos += chunk;
+        left -= chunk;
+        if (z.windowPos == kSlidingWindowSize) {
+            const int result = Flush(z, kSlidingWindowSize);
+            if (result != kInflateOk) return result;
+            z.windowPos = 0;
+        }
+    }
+    return kInflateOk;
+}
+
+// Fixed-table cache: the fixed codes' tables of each method, built the first time a
+// fixed block of that method comes and kept until the process ends. Only the thread
+// that decodes touches it.
+struct FixedTables {
+    HuffmanTable literals, distances;
+};
+FixedTables g_fixedTables[2];  // [0] method 8, [1] method 9
+uint32_t g_fixedTableBuilds;
+
+int FixedBlock(Inflater& z) {
+    FixedTables& fixed = g_fixedTables[z.deflate64];
+    if (!fixed.literals.entries) {
+        uint8_t lengths[kMaxLiteralCodes];
+        memset(lengths, 8, 144);
+        memset(lengths + 144, 9, 256 - 144);
+        memset(lengths + 256, 7, 280 - 256);
+        memset(lengths + 280, 8, kMaxLiteralCodes - 280);
+        HuffmanTable literals, distances;
+        int result = BuildHuffmanTable(lengths, kMaxLiteralCodes, kFirstLengthCode, z.tables.lengthBase,
+                                       z.tables.lengthExtra, 7, literals);
+        if (result != kInflateOk) {
+            FreeHuffmanTable(literals);
+            return result;
+        }
+        memset(lengths, 5, kMaxDistanceCodes);
+        result = BuildHuffmanTable(lengths, kMaxDistanceCodes, 0, z.tables.distanceBase, z.tables.distanceExtra,
+                                   5, distances);
+        if (result > kInflateBadData) {
+            FreeHuffmanTable(literals);
+            return result;
+        }
+        fixed.literals = literals;
+        fixed.distances = distances;
+        ++g_fixedTableBuilds;
+    }
+    return DecodeCodes(z, fixed.literals, fixed.distances);
+}
+
+// Reads the code lengths of a dynamic block through its code-length code.
+int ReadCodeLengths(Inflater& z, const HuffmanTable& lengthCode, uint8_t* lengths, uint32_t total) {
+    uint32_t previous = 0;
+    for (uint32_t i = 0; i < total;) {
+        if (*z.cancelState != 0) return kInflateCancelled;
+        if (!Fill(z)) return kInflateBadData;
+        const HuffmanEntry e = LookUp(z.in, z.bitPos, z.needed, lengthCode);
+        z.bitPos += e.bits;
+        if (e.op == kOpInvalid) return kInflateBadData;
+        if (e.value < 16) {
+            lengths[i++] = uint8_t(previous = e.value);
+            continue;
+        }
+        uint32_t repeat;
+        uint32_t value = 0;
+        if (e.value == 16) {
+            repeat = 3 + ReadBits(z, 2);
+            value = previous;
+        } else if (e.value == 17) {
+            repeat = 3 + ReadBits(z, 3);
+        } else {
+            repeat = 11 + ReadBits(z, 7);
+        }
+        previous = value;
+        if (repeat > total - i) return kInflateBadData;
+        memset(lengths + i, int(value), repeat);
+        i += repeat;
+    }
+    return Overran(z) ? kInflateBadData : kInflateOk;
+}
+
+int DynamicBlock(Inflater& z) {
+    const uint32_t literalCount = kFirstLengthCode + ReadBits(z, 5);
+    const uint32_t distanceCount = 1 + ReadBits(z, 5);
+    const uint32_t lengthCodeCount = 4 + ReadBits(z, 4);
+    uint8_t lengths[kMaxLiteralCodes + kMaxDistanceCodes] = {};
+    for (uint32_t i = 0; i < lengthCodeCount; ++i) {
+        if (*z.cancelState != 0) return kInflateCancelled;
+        lengths[kCodeLengthOrder[i]] = uint8_t(ReadBits(z, 3));
+    }
+    if (Overran(z)) return kInflateBadData;
+
+    HuffmanTable lengthCode;
+    int result = BuildHuffmanTable(lengths, kCodeLengthCodes, kCodeLengthCodes, nullptr, nullptr, 7, lengthCode);
+    if (result == kInflateOk && lengthCode.lookupBits == 0) result = kInflateBadData;
+    if (result == kInflateOk) result = ReadCodeLengths(z, lengthCode, lengths, literalCount + distanceCount);
+    FreeHuffmanTable(lengthCode);
+    if (result != kInflateOk) return result;
+
+    HuffmanTable literals, distances = {};
+    result = BuildHuffmanTable(lengths, literalCount, kFirstLengthCode, z.tables.lengthBase, z.tables.lengthExtra,
+                               9, literals);
+    if (result == kInflateOk && literals.lookupBits == 0) result = kInflateBadData;
+    if (result == kInflateOk) {
+        result = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, z.tables.distanceBase,
+                                   z.tables.distanceExtra, 6, distances);
+        if (result == kInflateBadData) result = kInflateOk;  // an incomplete distance code is accepted
+        // No distance code while length codes exist.
+        if (result == kInflateOk && distances.lookupBits == 0 && literalCount > kFirstLengthCode)
+            result = kInflateBadData;
+    }
+    if (result == kInflateOk) result = DecodeCodes(z, literals, distances);
+    FreeHuffmanTable(distances);
+    FreeHuffmanTable(literals);
+    return result;
+}
+
+int RunBlocks(Inflater& z) {
+    for (;;) {
+        const uint32_t last = ReadBits(z, 1);
+        const uint32_t type = ReadBits(z, 2);
+        if (Overran(z)) return kInflateBadData;
+        int result = kInflateBadCode;  // type 3
+        if (type == 0) result = StoredBlock(z);
+        if (type == 1) result = FixedBlock(z);
+        if (type == 2) result = DynamicBlock(z);
+        if (result != kInflateOk) return result;
+        if (*z.cancelState != 0) return kInflateCancelled;
+        if (last) return Flush(z, z.windowPos);  // the rest, even when it is nothing
+    }
+}
+
+}  // namespace
+
+int InflateBlocks(EntryStream& s, bool deflate64) {
+    // The window is cleared so that a distance reaching before the entry's first byte
+    // copies zeros.
+    uint8_t* const block = static_cast<uint8_t*>(calloc(1, kSlidingWindowSize + kInputCapacity + kInputPadding));
+    if (!block) return kInflateNoMemory;
+    Inflater z = {};
+    z.stream = &s;
+    z.cancelState = s.host->cancelState;
+    z.window = block;
+    z.in = block + kSlidingWindowSize;
+    z.readAheadBefore = s.readAhead;
+    z.deflate64 = deflate64;
+    FillMethodTables(z.tables, deflate64);
+    const int result = RunBlocks(z);
+    free(block);
+    return result;
+}
+
+void Inflate(EntryStream& s, bool deflate64) { InflateBlocks(s, deflate64); }
+
+uint32_t InflateFixedTableBuilds() { return g_fixedTableBuilds; }
