@@ -622,6 +622,26 @@ TEST(CentralRecord, SignatureBehindABrokenPartialMatch) {
     }
 }
 
+// The cursor moves past the matched record's name, so a "PK\1\2" inside a name is
+// never taken for the next record.
+TEST(CentralRecord, SignatureInsideANameIsPassedOver) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    const std::string hostile = std::string("name PK\1\2") + std::string(42, 'x');
+    WriteText(dir / hostile, "first\n");
+    WriteText(dir / "second.txt", "second\n");
+    ASSERT_EQ(Shell(dir.path(), "zip -q -X a.zip '" + hostile + "' second.txt"), 0);
+    const Listing listing = RunZipinfo(dir / "a.zip");
+    ASSERT_EQ(listing.entries.size(), 2u);
+    const Scan scan = ScanPath(dir / "a.zip");
+    ASSERT_EQ(scan.entries.size(), 2u);
+    EXPECT_EQ(std::string(scan.entries[0].entry.name), hostile);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(scan.entries[i].central.nameLength, listing.entries[i].nameLength) << i;
+        EXPECT_EQ(scan.entries[i].central.crc32, listing.entries[i].crc32) << i;
+    }
+}
+
 // A hand-built archive: one stored entry whose local extra field is empty while its
 // central one is not. The extra-field length then comes from the central record; the
 // data still starts right behind the local header's own (empty) extra field.
