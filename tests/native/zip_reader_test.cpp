@@ -85,7 +85,7 @@ void ExpectAgreesWithZipinfo(const std::string& path, size_t expectedEntries) {
         EXPECT_EQ(e.attributes, l.dosAttributes & 0xF7);
         // The data starts behind the local header that zipinfo's offset points at.
         const size_t header = size_t(l.localHeaderOffset + listing.shift);
-        ASSERT_EQ(FindSignatures(Bytes(file.begin() + long(header), file.begin() + long(header) + 4), 3, 4).size(), 1u);
+        ASSERT_TRUE(header + 4 <= file.size() && memcmp(file.data() + header, "PK\3\4", 4) == 0) << "no local header there";
         const uint32_t localExtra = Get16(file, header + local::kExtraLength);
         EXPECT_EQ(scan.entries[i].dataStart, long(header + local::kName + l.nameLength + localExtra));
         if (localExtra != 0) EXPECT_EQ(e.extraLength, localExtra);
@@ -93,10 +93,8 @@ void ExpectAgreesWithZipinfo(const std::string& path, size_t expectedEntries) {
     }
 }
 
-#define REQUIRE_TOOLS_OR_SKIP()                                                   \
-    do {                                                                          \
-        if (!HaveTool("zip") || !HaveTool("zipinfo")) GTEST_SKIP() << "needs zip and zipinfo"; \
-    } while (0)
+#define REQUIRE_TOOLS_OR_SKIP() \
+    if (!HaveTool("zip") || !HaveTool("zipinfo")) GTEST_SKIP() << "needs zip and zipinfo"
 
 // The files that the archives of these tests hold.
 void MakeSourceTree(const ScratchDir& dir) {
