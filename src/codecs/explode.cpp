@@ -7,8 +7,9 @@
 // entries by (bit length, value) and counting down from the longest; a symbol is the
 // first entry, in that order, whose code equals the bits read so far, tried one bit
 // longer at a time. Within one bit length the codes form an arithmetic sequence, so
-// each length is tested with a little arithmetic instead of a scan; the answer, and the
-// bits consumed, are those of the scan, over-full and incomplete trees included.
+// each length is tested with a little arithmetic instead of a scan, and a table by the
+// next 9 bits answers the short codes at once. The answer, and the bits consumed, are
+// those of the scan, over-full and incomplete trees included.
 #include "codecs/legacy_decoders.h"
 
 #include <string.h>
@@ -19,6 +20,7 @@ constexpr int kMaxBits = 16;
 constexpr int kLiteralSymbols = 256;
 constexpr int kLengthSymbols = 64;    // also the distance tree
 constexpr int kLongLengthCode = 63;   // followed by an 8-bit addition
+constexpr int kFastBits = 9;
 
 struct Tree {
     int maxBits;                        // longest code; a failed decode reads this many bits
@@ -26,6 +28,9 @@ struct Tree {
     uint16_t firstCode[kMaxBits + 1];   // code (MSB first, in 16 bits) of the group's highest value
     uint16_t groupEnd[kMaxBits + 1];    // index in `values` just past the group
     uint8_t values[kLiteralSymbols];    // sorted by (bit length, value); length 0 left out
+    // By the next kFastBits bits (first bit lowest): bit length << 8 | value for codes
+    // of up to kFastBits bits, 0 when the symbol needs a longer look.
+    uint16_t fast[1 << kFastBits];
 };
 
 struct ExplodeTables {
@@ -92,29 +97,60 @@ int MatchInGroup(const Tree& tree, int bits, uint32_t read) {
     return tree.values[tree.groupEnd[bits] - 1 - lastJ];
 }
 
-// One symbol, one bit longer at a time. Bits the Bit reader already holds are looked at
-// in place and consumed once the symbol is known; whenever they run out, the next bit
-// is read on its own, so the refills and the End-of-input flag are those of a decoder
-// that reads every bit with its own call. -1 when no entry matches.
-int DecodeSymbol(EntryStream& s, const Tree& tree) {
+// The symbol at the start of `bits` (first bit lowest) and its bit length, trying each
+// length up to `maxBits`: that many bits are consumed when nothing matches.
+int MatchBits(const Tree& tree, uint32_t bits, int maxBits, int& length) {
     uint32_t read = 0;
-    int held = 0;  // bits looked at in the Bit buffer, not yet consumed
-    int symbol = -1;
-    for (int bits = 1; bits <= tree.maxBits && symbol < 0; ++bits) {
-        int bit;
-        if (held < s.bitCount) {
-            bit = int(s.bitBuffer >> held) & 1;
-            ++held;
-        } else {
-            if (held > 0) GetBits(s, held);
-            held = 0;
-            bit = GetBits(s, 1);
-        }
-        read = read << 1 | uint32_t(bit);
-        symbol = MatchInGroup(tree, bits, read);
+    for (length = 1; length <= maxBits; ++length) {
+        read = read << 1 | ((bits >> (length - 1)) & 1);
+        const int symbol = MatchInGroup(tree, length, read);
+        if (symbol >= 0) return symbol;
     }
-    if (held > 0) GetBits(s, held);
-    return symbol;
+    length = maxBits;
+    return -1;
+}
+
+void FillFastTable(Tree& tree) {
+    const int maxBits = tree.maxBits < kFastBits ? tree.maxBits : kFastBits;
+    for (uint32_t bits = 0; bits < (1u << kFastBits); ++bits) {
+        int length;
+        const int symbol = MatchBits(tree, bits, maxBits, length);
+        tree.fast[bits] = symbol < 0 ? 0 : uint16_t(length << 8 | symbol);
+    }
+}
+
+// The bits the Bit reader holds (at most 15) followed by the next two bytes waiting in
+// the input buffer: at least 16 bits that the stream will deliver next, looked at
+// without reading anything. False near the end of the buffer or of the input.
+bool PeekBits(const EntryStream& s, uint32_t& bits) {
+    if (s.bitCount < 0 || s.inputEnd - s.inputPos < 2) return false;
+    bits = s.bitBuffer | uint32_t(s.input[s.inputPos]) << s.bitCount |
+           uint32_t(s.input[s.inputPos + 1]) << (s.bitCount + 8);
+    return true;
+}
+
+// One symbol. When every bit it can need is in sight, it is matched in place and its
+// bits consumed at once: as they exist, no read among them could meet the end of input,
+// and the Bit reader fetches bytes by the count of bits consumed, however grouped.
+// Otherwise, near the end of the input buffer or of the input, it is read one bit at a
+// time, which is how the refills and the End-of-input flag are defined. -1 when no
+// entry matches.
+int DecodeSymbol(EntryStream& s, const Tree& tree) {
+    uint32_t ahead;
+    if (PeekBits(s, ahead)) {
+        const uint16_t hit = tree.fast[ahead & ((1u << kFastBits) - 1)];
+        int length = hit >> 8;
+        const int symbol = hit ? hit & 0xFF : MatchBits(tree, ahead, tree.maxBits, length);
+        TakeBits(s, length);
+        return symbol;
+    }
+    uint32_t read = 0;
+    for (int bits = 1; bits <= tree.maxBits; ++bits) {
+        read = read << 1 | uint32_t(GetBits(s, 1));
+        const int symbol = MatchInGroup(tree, bits, read);
+        if (symbol >= 0) return symbol;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -128,24 +164,27 @@ int Explode(EntryStream& s, uint32_t uncompressedSize, bool bigDictionary, bool 
     if (literalTree && !ReadTree(s, t.literal, kLiteralSymbols, t.bitLength)) return -1;
     if (!ReadTree(s, t.length, kLengthSymbols, t.bitLength)) return -1;
     if (!ReadTree(s, t.distance, kLengthSymbols, t.bitLength)) return -1;
+    if (literalTree) FillFastTable(t.literal);
+    FillFastTable(t.length);
+    FillFastTable(t.distance);
 
     const int lowDistanceBits = bigDictionary ? 7 : 6;
     const uint32_t minMatch = literalTree ? 3 : 2;
     uint32_t left = uncompressedSize;
     while (!s.endOfInput && left > 0) {
-        if (GetBits(s, 1)) {
-            const int literal = literalTree ? DecodeSymbol(s, t.literal) : GetBits(s, 8);
+        if (TakeBits(s, 1)) {
+            const int literal = literalTree ? DecodeSymbol(s, t.literal) : TakeBits(s, 8);
             if (literal < 0) return -1;
             if (!PutByte(w, uint8_t(literal))) return -1;
             left = CountDown(left, 1);
             continue;
         }
-        const int low = GetBits(s, lowDistanceBits);
+        const int low = TakeBits(s, lowDistanceBits);
         const int high = DecodeSymbol(s, t.distance);
         if (high < 0) return -1;
         int lengthCode = DecodeSymbol(s, t.length);
         if (lengthCode < 0) return -1;
-        if (lengthCode == kLongLengthCode) lengthCode += GetBits(s, 8);
+        if (lengthCode == kLongLengthCode) lengthCode += TakeBits(s, 8);
         const uint32_t distance = uint32_t(high << lowDistanceBits | low) + 1;
         const uint32_t length = uint32_t(lengthCode) + minMatch;
         if (!CopyMatch(w, distance, length)) return -1;

@@ -23,6 +23,16 @@ int Unreduce(EntryStream& s, uint32_t uncompressedSize, int factor, uint8_t* wor
 int Explode(EntryStream& s, uint32_t uncompressedSize, bool bigDictionary, bool literalTree,
             uint8_t* work);
 
+// Get bits (n) of the Bit reader, with its common case inline: when the Bit buffer
+// already holds n bits, they are taken there exactly as GetBits would take them.
+inline int TakeBits(EntryStream& s, int n) {
+    if (s.bitCount < n) return GetBits(s, n);
+    const int bits = int(s.bitBuffer & ((1u << n) - 1));
+    s.bitBuffer >>= n;
+    s.bitCount -= n;
+    return bits;
+}
+
 // ---- Output window shared by Unreduce and Explode ---------------------------------
 // A 16 KiB circular buffer at the Work buffer's start, cleared for each entry so that a
 // distance reaching before the entry's first byte copies zeros. The whole buffer goes to
@@ -37,8 +47,14 @@ struct OutputWindow {
 
 void OpenWindow(OutputWindow& w, EntryStream& s, uint8_t* work);
 
+// Passes the whole window to the sink and starts again at its first byte.
+bool FlushFullWindow(OutputWindow& w);
+
 // False once the sink refused a block: decoding must stop.
-bool PutByte(OutputWindow& w, uint8_t byte);
+inline bool PutByte(OutputWindow& w, uint8_t byte) {
+    w.bytes[w.pos] = byte;
+    return ++w.pos < kWindowSize || FlushFullWindow(w);
+}
 
 // Copies `length` bytes from `distance` back (1 to kWindowSize), one at a time, so that
 // a copy overlapping its own output repeats it.

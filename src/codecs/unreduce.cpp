@@ -15,18 +15,23 @@ void OpenWindow(OutputWindow& w, EntryStream& s, uint8_t* work) {
     memset(work, 0, kWindowSize);
 }
 
-bool PutByte(OutputWindow& w, uint8_t byte) {
-    w.bytes[w.pos] = byte;
-    if (++w.pos < kWindowSize) return true;
+bool FlushFullWindow(OutputWindow& w) {
     w.pos = 0;
     return OutputSink(*w.stream, w.bytes, kWindowSize) >= 0;
 }
 
 bool CopyMatch(OutputWindow& w, uint32_t distance, uint32_t length) {
     uint32_t from = (w.pos - distance) & (kWindowSize - 1);
-    for (; length > 0; --length) {
-        if (!PutByte(w, w.bytes[from])) return false;
-        from = (from + 1) & (kWindowSize - 1);
+    while (length > 0) {
+        // A stretch in which neither index wraps, copied forwards byte by byte.
+        uint32_t run = length;
+        if (run > kWindowSize - w.pos) run = kWindowSize - w.pos;
+        if (run > kWindowSize - from) run = kWindowSize - from;
+        for (uint32_t i = 0; i < run; ++i) w.bytes[w.pos + i] = w.bytes[from + i];
+        w.pos += run;
+        from = (from + run) & (kWindowSize - 1);
+        length -= run;
+        if (w.pos == kWindowSize && !FlushFullWindow(w)) return false;
     }
     return true;
 }
@@ -71,8 +76,8 @@ void LoadFollowerSets(EntryStream& s, FollowerSets& f) {
 // The next byte of the DLE stream: a flag bit says whether it is a plain 8-bit value or
 // an index into the follower set of the byte before it. An empty set has no flag bit.
 int NextByte(EntryStream& s, const FollowerSets& f, int last) {
-    if (f.size[last] == 0 || GetBits(s, 1)) return GetBits(s, 8);
-    return f.followers[last][GetBits(s, f.indexBits[last])];
+    if (f.size[last] == 0 || TakeBits(s, 1)) return TakeBits(s, 8);
+    return f.followers[last][TakeBits(s, f.indexBits[last])];
 }
 
 }  // namespace

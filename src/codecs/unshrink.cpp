@@ -14,6 +14,7 @@ constexpr int kFirstFreeCode = 257;
 constexpr int kTableSize = 8192;  // codes 0 to 8191; 8192 as Next free code means full
 constexpr int32_t kFree = -1;
 constexpr int32_t kMark = 0x8000;  // partial clearing: codes to free
+constexpr int32_t kUnmarkedFree = kFree & ~kMark;  // see FreeLeafCodes
 
 // Tables in the Work buffer.
 struct ShrinkTables {
@@ -22,6 +23,7 @@ struct ShrinkTables {
     // The code of the string minus its last byte (0 to 8191); kFree; or, after partial
     // clearing took the mark off a free code, negative too (see FreeLeafCodes).
     int32_t prefix[kTableSize];
+    uint8_t referenced[kTableSize];  // scratch for partial clearing
 };
 static_assert(sizeof(ShrinkTables) <= kWorkBufferSize, "tables fit the Work buffer");
 
@@ -36,21 +38,23 @@ int LowestFreeCode(const ShrinkTables& t, int from) {
     return from;
 }
 
-// Frees the leaf codes among 257 .. Next free code - 1 (all in use): each is marked with
-// bit 15 of its prefix, every code of the range takes the mark off its own prefix, and
-// what is still marked is freed. Codes above the range are left alone, as the decoders
-// that these streams were made for do; so is the quirk that taking the mark off a free
-// code (a prefix left behind when the previous code was freed) makes it neither free nor
-// usable until a later clearing frees it: Next free code passes over it, and a string
-// that reaches it is corrupt.
+// Frees the leaf codes among 257 .. Next free code - 1, as the decoders that these
+// streams were made for do: each code of that range is marked with bit 15 of its prefix,
+// every code of the range takes the mark off its own prefix, and what is still marked
+// is freed. Codes above the range are left alone, and so is a quirk: taking the mark off
+// a free code (a prefix left behind when the previous code was freed) makes it neither
+// free nor usable until a later clearing frees it; Next free code passes over it, and a
+// string that reaches it is corrupt. Done here in two passes with the same outcome.
 void FreeLeafCodes(ShrinkTables& t, int nextFree) {
-    for (int code = kFirstFreeCode; code < nextFree; ++code) t.prefix[code] |= kMark;
+    memset(t.referenced, 0, sizeof t.referenced);
     for (int code = kFirstFreeCode; code < nextFree; ++code) {
-        const int32_t prefix = t.prefix[code] & ~kMark;
-        if (prefix >= kFirstFreeCode) t.prefix[prefix] &= ~kMark;
+        const int32_t prefix = t.prefix[code];
+        // Literals and missing prefixes mark slot 0, which is never looked at.
+        t.referenced[prefix >= kFirstFreeCode ? prefix : 0] = 1;
+        if (prefix >= nextFree && t.prefix[prefix] == kFree) t.prefix[prefix] = kUnmarkedFree;
     }
     for (int code = kFirstFreeCode; code < nextFree; ++code)
-        if (t.prefix[code] & kMark) t.prefix[code] = kFree;
+        t.prefix[code] |= int32_t(t.referenced[code]) - 1;  // kFree unless referenced
 }
 
 // Builds the string of `code` below `top` (which is at most kTableSize) and returns the
@@ -87,7 +91,7 @@ int Unshrink(EntryStream& s, uint32_t uncompressedSize, uint8_t* work) {
     int codeSize = kFirstCodeSize;
     int nextFree = kFirstFreeCode;
     while (left > 0 && !s.endOfInput) {
-        const int code = GetBits(s, codeSize);
+        const int code = TakeBits(s, codeSize);
         if (s.endOfInput) return 0;
         if (code == kControlCode) {
             const int subCode = GetBits(s, codeSize);

@@ -126,7 +126,7 @@ struct ShrinkOptions {
 struct ShrinkStats {
     std::vector<uint32_t> stringLengths;  // one per code that produces output
     int kwkwk = 0, partialClears = 0, clearsWithHoles = 0, reusedFreedCode = 0;
-    int previousFreed = 0, brokenCodes = 0, junkSubCodes = 0, maxCodeSize = 9;
+    int previousFreed = 0, brokenCodes = 0, unmarkedFreeCodes = 0, junkSubCodes = 0, maxCodeSize = 9;
     bool tableFilled = false;
 };
 
@@ -195,7 +195,7 @@ public:
                 if (HasCodeAtOrAbove(nextFree_)) ++st.clearsWithHoles;
                 out.Put(256, codeSize_);
                 out.Put(2, codeSize_);
-                PartialClear();
+                st.unmarkedFreeCodes += PartialClear();
                 st.brokenCodes += ForgetBrokenCodes();
                 if (previous >= 256 && (prefix_[size_t(previous)] < 0 || !usable_[size_t(previous)])) {
                     previousBroken = true;
@@ -257,11 +257,14 @@ private:
             if (prefix_[size_t(c)] == code) return true;
         return false;
     }
-    void PartialClear() {
+    // Returns how many free codes lost a mark they never had, and so stopped being free.
+    int PartialClear() {
+        int unmarkedFree = 0;
         if (nextFree_ > 257) {
             for (int c = 257; c < nextFree_; ++c) prefix_[size_t(c)] |= kMark;
             for (int c = 257; c < nextFree_; ++c) {
                 const int p = prefix_[size_t(c)] & ~kMark;
+                if (p >= nextFree_ && prefix_[size_t(p)] == -1) ++unmarkedFree;
                 if (p >= 257) prefix_[size_t(p)] &= ~kMark;
             }
             for (int c = 257; c < nextFree_; ++c) {
@@ -272,6 +275,7 @@ private:
             }
         }
         nextFree_ = LowestFree(257);
+        return unmarkedFree;
     }
     // Codes whose chain of prefixes now passes a free or unusable code; how many.
     int ForgetBrokenCodes() {

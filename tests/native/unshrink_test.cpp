@@ -7,6 +7,7 @@
 
 #include "legacy_encoders.h"
 #include "legacy_harness.h"
+#include "unshrink_reference.h"
 
 namespace {
 
@@ -195,6 +196,58 @@ TEST(Unshrink, HandWrittenCodeSequences) {
             EXPECT_EQ(Text(unzip.extracted), c.output) << "unzip -p";
         }
     }
+}
+
+legacy::Decoded ReferenceUnshrunk(const Bytes& stream, uint32_t size) {
+    return legacy::DecodeRaw(stream, [size](EntryStream& s, const EntryRecord&, uint8_t* work) {
+        return reference::Unshrink(s, size, work);
+    });
+}
+
+// Partial clearing works in two passes where the recipe has three; the step-by-step
+// reference must agree on streams that clear often (freeing previous codes, unmarking
+// free ones), on the same streams with bits flipped, and on noise.
+TEST(Unshrink, MatchesTheReferenceOnAnyStream) {
+    uint32_t x = 12345;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    int previousFreed = 0, unmarkedFree = 0, corrupt = 0;
+    for (int round = 0; round < 120; ++round) {
+        SCOPED_TRACE(round);
+        const Bytes data = round % 2 ? legacy::TextLike(1000 + next() % 6000, next()) : legacy::RunsAndNoise(1000 + next() % 6000, next());
+        legacy::ShrinkStats stats;
+        const legacy::ShrinkOptions options{.clearEveryCodes = int(2 + next() % 150), .keepPrevious = next() % 4 == 0,
+                                            .eagerSizeIncrease = next() % 2 == 0};
+        Bytes stream = legacy::ShrinkEncoder(options).Encode(data, &stats);
+        previousFreed += stats.previousFreed;
+        std::vector<Bytes> streams = {stream};
+        for (int flips = 1; flips <= 3; ++flips) {
+            Bytes flipped = stream;
+            for (int i = 0; i < flips && !flipped.empty(); ++i) flipped[next() % flipped.size()] ^= uint8_t(1 << (next() % 8));
+            streams.push_back(flipped);
+        }
+        streams.push_back(legacy::NoiseBytes(50 + next() % 2000, next()));
+        for (const Bytes& input : streams) {
+            const uint32_t size = input == stream ? uint32_t(data.size()) : uint32_t(next() % 20000);
+            const legacy::Decoded d = Unshrunk(input, size);
+            const legacy::Decoded r = ReferenceUnshrunk(input, size);
+            EXPECT_TRUE(d.output == r.output);
+            EXPECT_TRUE(d.calls == r.calls);
+            EXPECT_EQ(d.result, r.result);
+            EXPECT_EQ(d.endOfInput, r.endOfInput);
+            EXPECT_EQ(d.endPosition, r.endPosition);
+            if (input == stream) EXPECT_TRUE(d.output == data);
+            if (d.result < 0) ++corrupt;
+        }
+        unmarkedFree += stats.unmarkedFreeCodes;
+    }
+    EXPECT_GT(previousFreed, 50);
+    EXPECT_GT(unmarkedFree, 5);
+    EXPECT_GT(corrupt, 50) << "flipped bits and noise should often be corrupt";
 }
 
 TEST(Unshrink, TruncatedStreamsStopAtTheEndOfInput) {
