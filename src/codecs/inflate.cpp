@@ -15,6 +15,7 @@
 // many bits each look-up asks for, and with them the reported position.
 #include "codecs/inflate.h"
 
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -49,25 +50,24 @@ struct MethodTables {
     uint8_t distanceExtra[kMaxDistanceCodes];
 };
 
-void FillMethodTables(MethodTables& t, bool deflate64) {
-    uint32_t base = 3;
-    for (uint32_t i = 0; i < 28; ++i) {  // codes 257 to 284: 8 codes of 0 extra bits, then 4 of each
-        const uint8_t extra = uint8_t(i < 8 ? 0 : i / 4 - 1);
-        t.lengthBase[i] = uint16_t(base);
-        t.lengthExtra[i] = extra;
-        base += 1u << extra;
+// Bases and extra bits that grow as the format's tables do: `group` codes of each extra
+// bit count, twice as many of none, each base one past the previous code's last value.
+void FillBases(uint16_t* base, uint8_t* extra, uint32_t count, uint32_t first, uint32_t group) {
+    for (uint32_t i = 0; i < count; ++i) {
+        extra[i] = uint8_t(i < 2 * group ? 0 : i / group - 1);
+        base[i] = uint16_t(first);
+        first += 1u << extra[i];
     }
+}
+
+void FillMethodTables(MethodTables& t, bool deflate64) {
+    FillBases(t.lengthBase, t.lengthExtra, 28, 3, 4);  // codes 257 to 284
+    FillBases(t.distanceBase, t.distanceExtra, kMaxDistanceCodes, 1, 2);
     t.lengthBase[28] = deflate64 ? 3 : 258;  // code 285
     t.lengthExtra[28] = deflate64 ? 16 : 0;
     t.lengthBase[29] = t.lengthBase[30] = 0;  // codes 286 and 287 never stand for a length
     t.lengthExtra[29] = t.lengthExtra[30] = kOpInvalid;
-    base = 1;
-    for (uint32_t i = 0; i < kMaxDistanceCodes; ++i) {  // 4 codes of 0 extra bits, then 2 of each
-        const uint8_t extra = uint8_t(i < 4 ? 0 : i / 2 - 1);
-        t.distanceBase[i] = uint16_t(base);
-        t.distanceExtra[i] = i >= 30 && !deflate64 ? kOpInvalid : extra;
-        base += 1u << extra;
-    }
+    if (!deflate64) t.distanceExtra[30] = t.distanceExtra[31] = kOpInvalid;
 }
 
 inline size_t Max(size_t a, size_t b) { return a > b ? a : b; }
@@ -146,10 +146,11 @@ int BuildHuffmanTable(const uint8_t* lengths, uint32_t count, uint32_t plainCoun
     const uint32_t endOfBlockBits = count > kEndOfBlock ? lengths[kEndOfBlock] : kMaxCodeBits + 1;
 
     // The stack of open tables: level 0 is the first-level table. levelBits[-1] is 0.
-    uint32_t levelBitsStore[kMaxCodeBits + 2] = {};
+    uint32_t levelBitsStore[kMaxCodeBits + 2];
     uint32_t* const levelBits = levelBitsStore + 1;
-    uint32_t levelStart[kMaxCodeBits + 1] = {};
-    uint32_t levelPrefix[kMaxCodeBits + 1] = {};  // the code bits that lead to the table
+    levelBits[-1] = 0;
+    uint32_t levelStart[kMaxCodeBits + 1];
+    uint32_t levelPrefix[kMaxCodeBits + 1];  // the code bits that lead to the table
     int level = -1;
     uint32_t depth = 0;  // bits decoded before the table at `level`
     uint32_t code = 0;   // the next code, its first bit in bit 0
@@ -284,20 +285,6 @@ uint32_t ReadBits(Inflater& z, uint32_t bits) {
     return value;
 }
 
-// Looks up the code at `pos`, following links; the final entry's bits are not consumed.
-inline HuffmanEntry LookUp(const uint8_t* in, size_t& pos, size_t& needed, const HuffmanTable& table) {
-    uint32_t bits = table.lookupBits;
-    uint32_t start = 0;
-    for (;;) {
-        needed = Max(needed, pos + bits);
-        const HuffmanEntry e = table.entries[start + (uint32_t(PeekBits(in, pos)) & Mask(bits))];
-        if (e.op <= kOpLink || e.op == kOpInvalid) return e;
-        pos += e.bits;
-        bits = e.op - kOpLink;
-        start = e.value;
-    }
-}
-
 // Hands window[0, count) to the Output sink. 0; -1 when the sink refused; 1, and nothing
 // written, when bits past the end of the input were consumed.
 int Flush(Inflater& z, uint32_t count) {
@@ -309,17 +296,34 @@ int Flush(Inflater& z, uint32_t count) {
 
 // ---- Blocks -----------------------------------------------------------------------
 
-// Copies `count` bytes forward one after another, as if byte by byte: a source that
-// overlaps the destination repeats the bytes just written.
+// Copies `count` bytes forward as if one by one: a source that overlaps the destination
+// from behind repeats the bytes just written. Writes nothing outside to[0, count).
 inline void CopyForward(uint8_t* to, const uint8_t* from, uint32_t count) {
-    if (to <= from || size_t(to - from) >= sizeof(size_t)) {
-        for (; count >= sizeof(size_t); count -= sizeof(size_t)) {
-            size_t word;
-            memcpy(&word, from, sizeof word);
-            memcpy(to, &word, sizeof word);
-            to += sizeof word;
-            from += sizeof word;
+    const ptrdiff_t gap = to - from;
+    if (gap >= 8 || gap <= -8) {
+        // Whole words, each read before it is written; the last one may overlap the one
+        // before it, which rewrites the same bytes.
+        if (count >= 8) {
+            uint64_t word;
+            for (uint32_t done = 0; done + 8 <= count; done += 8) {
+                memcpy(&word, from + done, 8);
+                memcpy(to + done, &word, 8);
+            }
+            memcpy(&word, from + count - 8, 8);
+            memcpy(to + count - 8, &word, 8);
+            return;
         }
+        if (count >= 4) {
+            uint32_t head, tail;
+            memcpy(&head, from, 4);
+            memcpy(&tail, from + count - 4, 4);
+            memcpy(to, &head, 4);
+            memcpy(to + count - 4, &tail, 4);
+            return;
+        }
+    } else if (gap == 1) {
+        memset(to, *from, count);
+        return;
     }
     while (count-- > 0) *to++ = *from++;
 }
@@ -344,12 +348,53 @@ int CopyMatch(Inflater& z, uint32_t distance, uint32_t length) {
     return kInflateOk;
 }
 
+constexpr uint32_t kWordBits = 8 * sizeof(size_t);
+
+// The bit reader's state while a block's codes are decoded: `bits` holds the `valid`
+// bits from bit position `pos` on, the next one in bit 0. A refill loads a word at the
+// position, so any request up to kWordBits - 7 bits is met.
+struct BitCursor {
+    const uint8_t* in;
+    size_t pos, needed, bits;
+    uint32_t valid;
+
+    void Ensure(uint32_t n) {
+        if (valid >= n) return;
+        bits = PeekBits(in, pos);
+        valid = kWordBits - uint32_t(pos & 7);
+    }
+    void Consume(uint32_t n) {
+        bits >>= n;
+        valid -= n;
+        pos += n;
+    }
+    uint32_t Take(uint32_t n) {
+        Ensure(n);
+        const uint32_t value = uint32_t(bits) & Mask(n);
+        Consume(n);
+        return value;
+    }
+    // Looks up the code at the position, following links (their bits consumed); the
+    // final entry's bits are left to the caller. No code is longer than kMaxCodeBits.
+    HuffmanEntry LookUp(const HuffmanTable& table) {
+        Ensure(kMaxCodeBits);
+        uint32_t width = table.lookupBits;
+        uint32_t start = 0;
+        for (;;) {
+            needed = Max(needed, pos + width);
+            const HuffmanEntry e = table.entries[start + (uint32_t(bits) & Mask(width))];
+            if (e.op <= kOpLink || e.op == kOpInvalid) return e;
+            Consume(e.bits);
+            width = e.op - kOpLink;
+            start = e.value;
+        }
+    }
+};
+
 // Decodes literal/length and distance codes up to the end-of-block code.
 int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& distances) {
-    const uint8_t* const in = z.in;
     uint8_t* const window = z.window;
-    size_t pos = z.bitPos;
-    size_t needed = z.needed;
+    BitCursor c = {z.in, z.bitPos, z.needed, 0, 0};
     uint32_t out = z.windowPos;
     int result = kInflateOk;
     for (;;) {
@@ -357,24 +402,25 @@ int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& d
             result = kInflateCancelled;
             break;
         }
-        if ((pos >> 3) + kInputMargin > z.inEnd) {
-            z.bitPos = pos;
-            z.needed = needed;
+        if ((c.pos >> 3) + kInputMargin > z.inEnd) {
+            z.bitPos = c.pos;
+            z.needed = c.needed;
             const bool filled = Fill(z);
-            pos = z.bitPos;
-            needed = z.needed;
+            c.pos = z.bitPos;
+            c.needed = z.needed;
+            c.valid = 0;
             if (!filled) {
                 result = kInflateBadData;
                 break;
             }
         }
-        HuffmanEntry e = LookUp(in, pos, needed, literals);
-        pos += e.bits;
+        HuffmanEntry e = c.LookUp(literals);
+        c.Consume(e.bits);
         if (e.op == kOpLiteral) {
             window[out++] = uint8_t(e.value);
             if (out == kSlidingWindowSize) {
-                z.bitPos = pos;
-                z.needed = needed;
+                z.bitPos = c.pos;
+                z.needed = c.needed;
                 result = Flush(z, kSlidingWindowSize);
                 if (result != kInflateOk) break;
                 out = 0;
@@ -386,25 +432,30 @@ int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& d
             result = kInflateBadData;
             break;
         }
-        const uint32_t length = e.value + (uint32_t(PeekBits(in, pos)) & Mask(e.op));
-        pos += e.op;
-        e = LookUp(in, pos, needed, distances);
-        pos += e.bits;
+        const uint32_t length = e.value + c.Take(e.op);
+        e = c.LookUp(distances);
+        c.Consume(e.bits);
         if (e.op == kOpInvalid) {
             result = kInflateBadData;
             break;
         }
-        const uint32_t distance = e.value + (uint32_t(PeekBits(in, pos)) & Mask(e.op));
-        pos += e.op;
-        z.bitPos = pos;
-        z.needed = needed = Max(needed, pos);
+        const uint32_t distance = e.value + c.Take(e.op);
+        c.needed = Max(c.needed, c.pos);
+        const uint32_t from = (out - distance) & (kSlidingWindowSize - 1);
+        if (out + length < kSlidingWindowSize && from + length <= kSlidingWindowSize) {
+            CopyForward(window + out, window + from, length);  // one piece, the window not yet full
+            out += length;
+            continue;
+        }
+        z.bitPos = c.pos;
+        z.needed = c.needed;
         z.windowPos = out;
         result = CopyMatch(z, distance, length);
         out = z.windowPos;
         if (result != kInflateOk) break;
     }
-    z.bitPos = pos;
-    z.needed = needed;
+    z.bitPos = c.pos;
+    z.needed = c.needed;
     z.windowPos = out;
     return result;
 }
@@ -450,10 +501,7 @@ int FixedBlock(Inflater& z) {
     FixedTables& fixed = g_fixedTables[z.deflate64];
     if (!fixed.literals.entries) {
         uint8_t lengths[kMaxLiteralCodes];
-        memset(lengths, 8, 144);
-        memset(lengths + 144, 9, 256 - 144);
-        memset(lengths + 256, 7, 280 - 256);
-        memset(lengths + 280, 8, kMaxLiteralCodes - 280);
+        for (uint32_t i = 0; i < kMaxLiteralCodes; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
         HuffmanTable literals, distances;
         int result = BuildHuffmanTable(lengths, kMaxLiteralCodes, kFirstLengthCode, z.tables.lengthBase,
                                        z.tables.lengthExtra, 7, literals);
@@ -481,8 +529,10 @@ int ReadCodeLengths(Inflater& z, const HuffmanTable& lengthCode, uint8_t* length
     for (uint32_t i = 0; i < total;) {
         if (*z.cancelState != 0) return kInflateCancelled;
         if (!Fill(z)) return kInflateBadData;
-        const HuffmanEntry e = LookUp(z.in, z.bitPos, z.needed, lengthCode);
-        z.bitPos += e.bits;
+        BitCursor c = {z.in, z.bitPos, z.needed, 0, 0};
+        const HuffmanEntry e = c.LookUp(lengthCode);
+        z.bitPos = c.pos + e.bits;
+        z.needed = c.needed;
         if (e.op == kOpInvalid) return kInflateBadData;
         if (e.value < 16) {
             lengths[i++] = uint8_t(previous = e.value);
