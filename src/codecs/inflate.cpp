@@ -73,9 +73,18 @@ void FillMethodTables(MethodTables& t, bool deflate64) {
 inline size_t Max(size_t a, size_t b) { return a > b ? a : b; }
 inline uint32_t Mask(uint32_t bits) { return (1u << bits) - 1; }
 
-// The bits from bit position `pos` of `in` on, the first in bit 0: at least 25 of them.
-inline size_t PeekBits(const uint8_t* in, size_t pos) {
-    size_t word;
+// The bit reader's word: a machine word. (The tests also build this file with 32-bit
+// words on 64-bit machines, for the 32-bit stub's sake.)
+#ifndef DUDORE_INFLATE_WORD
+#define DUDORE_INFLATE_WORD size_t
+#endif
+using BitWord = DUDORE_INFLATE_WORD;
+constexpr uint32_t kWordBits = 8 * sizeof(BitWord);
+
+// The bits from bit position `pos` of `in` on, the first in bit 0: at least
+// kWordBits - 7 of them.
+inline BitWord PeekBits(const uint8_t* in, size_t pos) {
+    BitWord word;
     memcpy(&word, in + (pos >> 3), sizeof word);
     return word >> (pos & 7);
 }
@@ -348,14 +357,13 @@ int CopyMatch(Inflater& z, uint32_t distance, uint32_t length) {
     return kInflateOk;
 }
 
-constexpr uint32_t kWordBits = 8 * sizeof(size_t);
-
 // The bit reader's state while a block's codes are decoded: `bits` holds the `valid`
 // bits from bit position `pos` on, the next one in bit 0. A refill loads a word at the
 // position, so any request up to kWordBits - 7 bits is met.
 struct BitCursor {
     const uint8_t* in;
-    size_t pos, needed, bits;
+    size_t pos, needed;
+    BitWord bits;
     uint32_t valid;
 
     void Ensure(uint32_t n) {
@@ -488,6 +496,30 @@ int StoredBlock(Inflater& z) {
     return kInflateOk;
 }
 
+// Builds a block's literal/length and distance tables from their code lengths, one after
+// the other in `lengths`. An incomplete distance code is accepted, an incomplete or empty
+// literal/length code is not, nor a missing distance code where length codes exist. On
+// failure both tables are left empty.
+int BuildBlockTables(const Inflater& z, const uint8_t* lengths, uint32_t literalCount, uint32_t distanceCount,
+                     uint32_t literalBits, uint32_t distanceBits, HuffmanTable& literals, HuffmanTable& distances) {
+    distances = {};
+    int result = BuildHuffmanTable(lengths, literalCount, kFirstLengthCode, z.tables.lengthBase,
+                                   z.tables.lengthExtra, literalBits, literals);
+    if (result == kInflateOk && literals.lookupBits == 0) result = kInflateBadData;
+    if (result == kInflateOk) {
+        result = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, z.tables.distanceBase,
+                                   z.tables.distanceExtra, distanceBits, distances);
+        if (result == kInflateBadData) result = kInflateOk;
+        if (result == kInflateOk && distances.lookupBits == 0 && literalCount > kFirstLengthCode)
+            result = kInflateBadData;
+    }
+    if (result != kInflateOk) {
+        FreeHuffmanTable(distances);
+        FreeHuffmanTable(literals);
+    }
+    return result;
+}
+
 // Fixed-table cache: the fixed codes' tables of each method, built the first time a
 // fixed block of that method comes and kept until the process ends. Only the thread
 // that decodes touches it.
@@ -500,24 +532,12 @@ uint32_t g_fixedTableBuilds;
 int FixedBlock(Inflater& z) {
     FixedTables& fixed = g_fixedTables[z.deflate64];
     if (!fixed.literals.entries) {
-        uint8_t lengths[kMaxLiteralCodes];
-        for (uint32_t i = 0; i < kMaxLiteralCodes; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-        HuffmanTable literals, distances;
-        int result = BuildHuffmanTable(lengths, kMaxLiteralCodes, kFirstLengthCode, z.tables.lengthBase,
-                                       z.tables.lengthExtra, 7, literals);
-        if (result != kInflateOk) {
-            FreeHuffmanTable(literals);
-            return result;
-        }
-        memset(lengths, 5, kMaxDistanceCodes);
-        result = BuildHuffmanTable(lengths, kMaxDistanceCodes, 0, z.tables.distanceBase, z.tables.distanceExtra,
-                                   5, distances);
-        if (result > kInflateBadData) {
-            FreeHuffmanTable(literals);
-            return result;
-        }
-        fixed.literals = literals;
-        fixed.distances = distances;
+        uint8_t lengths[kMaxLiteralCodes + kMaxDistanceCodes];
+        for (uint32_t i = 0; i < sizeof lengths; ++i)
+            lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : i < kMaxLiteralCodes ? 8 : 5;
+        const int result =
+            BuildBlockTables(z, lengths, kMaxLiteralCodes, kMaxDistanceCodes, 7, 5, fixed.literals, fixed.distances);
+        if (result != kInflateOk) return result;
         ++g_fixedTableBuilds;
     }
     return DecodeCodes(z, fixed.literals, fixed.distances);
@@ -574,18 +594,8 @@ int DynamicBlock(Inflater& z) {
     FreeHuffmanTable(lengthCode);
     if (result != kInflateOk) return result;
 
-    HuffmanTable literals, distances = {};
-    result = BuildHuffmanTable(lengths, literalCount, kFirstLengthCode, z.tables.lengthBase, z.tables.lengthExtra,
-                               9, literals);
-    if (result == kInflateOk && literals.lookupBits == 0) result = kInflateBadData;
-    if (result == kInflateOk) {
-        result = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, z.tables.distanceBase,
-                                   z.tables.distanceExtra, 6, distances);
-        if (result == kInflateBadData) result = kInflateOk;  // an incomplete distance code is accepted
-        // No distance code while length codes exist.
-        if (result == kInflateOk && distances.lookupBits == 0 && literalCount > kFirstLengthCode)
-            result = kInflateBadData;
-    }
+    HuffmanTable literals, distances;
+    result = BuildBlockTables(z, lengths, literalCount, distanceCount, 9, 6, literals, distances);
     if (result == kInflateOk) result = DecodeCodes(z, literals, distances);
     FreeHuffmanTable(distances);
     FreeHuffmanTable(literals);

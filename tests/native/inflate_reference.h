@@ -5,7 +5,8 @@
 // a different construction from the decoder's own builder, with the same sizing rules.
 //
 // The end of the file: missing bytes read as zeros; consuming a bit that the file does
-// not hold is an error (result 1, `overran`), found at the next look-up or sink call.
+// not hold is an error (result 1, `overran`), found at the next look-up or sink call;
+// `overran` is also set when decoding stopped on another error after such bits.
 #pragma once
 
 #include <stdint.h>
@@ -95,11 +96,9 @@ struct Builder {
         return s;
     }
 
-    // The table for the codes whose first `depth` bits are `prefix`.
-    Table* Make(uint32_t prefix, int depth) {
-        std::vector<const Code*> members;
-        for (const Code& c : codes)
-            if (c.length > depth && (c.reversed & ((1u << depth) - 1)) == prefix) members.push_back(&c);
+    // The table for `members`: the codes, in canonical order, whose first `depth` bits
+    // are the same and that are longer than `depth`.
+    Table* Make(const std::vector<const Code*>& members, int depth) {
         const Code& first = *members.front();
         // Size: start at what the first code needs; grow while the codes of the lengths
         // the table covers (all of them, anywhere) leave patterns unused.
@@ -122,23 +121,24 @@ struct Builder {
         Table* t = out->owned.back().get();
         t->bits = bits;
         t->slots.assign(size_t(1) << bits, Slot{});
-        std::vector<bool> linked(size_t(1) << bits, false);
+        std::vector<std::vector<const Code*>> longer(size_t(1) << bits);
         for (const Code* c : members) {
             const uint32_t index = c->reversed >> depth;
             if (c->length <= depth + bits) {
                 for (uint32_t i = index; i < t->slots.size(); i += 1u << (c->length - depth))
                     t->slots[i] = Final(*c, c->length - depth);
             } else {
-                const uint32_t slot = index & ((1u << bits) - 1);
-                if (linked[slot]) continue;
-                linked[slot] = true;
-                Table* sub = Make(c->reversed & ((1u << (depth + bits)) - 1), depth + bits);
-                Slot link;
-                link.op = 32 + sub->bits;
-                link.bits = bits;
-                link.sub = sub;
-                t->slots[slot] = link;
+                longer[index & ((1u << bits) - 1)].push_back(c);
             }
+        }
+        for (size_t slot = 0; slot < longer.size(); ++slot) {
+            if (longer[slot].empty()) continue;
+            Table* sub = Make(longer[slot], depth + bits);
+            Slot link;
+            link.op = 32 + sub->bits;
+            link.bits = bits;
+            link.sub = sub;
+            t->slots[slot] = link;
         }
         return t;
     }
@@ -188,7 +188,9 @@ inline int Build(const uint8_t* lengths, int n, int plain, const uint16_t* base,
     b.base = base;
     b.extra = extra;
     b.out = &out;
-    out.root = b.Make(0, 0);
+    std::vector<const Code*> all;
+    for (const Code& c : b.codes) all.push_back(&c);
+    out.root = b.Make(all, 0);
     out.lookupBits = out.root->bits;
     return fillers != 0 && b.longest != 1 ? 1 : 0;
 }
@@ -449,6 +451,7 @@ struct Inflater {
         if (!deflate64) distExtra[30] = distExtra[31] = 99;
 
         out.result = Blocks();
+        if (Overran()) out.overran = true;  // consumed past the end, then stopped on something else
         return out;
     }
 

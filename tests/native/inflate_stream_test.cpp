@@ -84,6 +84,7 @@ const std::vector<ZlibCase>& ZlibInputs() {
     return cases;
 }
 
+// The file holds the stream and nothing else: its last code ends at the file's end.
 void ExpectDecodes(const Bytes& input, const Bytes& stream, const std::string& what) {
     const Decoded ours = RunInflate(stream, false);
     EXPECT_EQ(ours.result, kInflateOk) << what;

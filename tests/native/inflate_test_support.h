@@ -271,8 +271,10 @@ inline void RecordProgress(void* context, long kib) {
     if (int(r.calls->size()) == r.cancelAfter) *r.cancel = 100;
 }
 
+using Decoder = int (*)(EntryStream&, bool);
+
 // The decoder under test, through the entry stream as the worker drives it.
-inline Decoded RunInflate(const Bytes& image, bool deflate64, const Options& o = {}) {
+inline Decoded RunInflate(const Bytes& image, bool deflate64, const Options& o = {}, Decoder decode = InflateBlocks) {
     BuildCrcTable();
     Decoded d;
     FILE* archive = FileWith(image);
@@ -292,7 +294,7 @@ inline Decoded RunInflate(const Bytes& image, bool deflate64, const Options& o =
     if (o.keys) s->decryption = *o.keys;
     ResetRunningCrc(*s);
     BeginEntryData(*s);
-    d.result = InflateBlocks(*s, deflate64);
+    d.result = decode(*s, deflate64);
     EXPECT_TRUE(rec.kibMatches) << "progress in KiB differs from the archive position";
     d.output = ReadAll(output);
     fclose(output);
@@ -340,8 +342,8 @@ inline std::string Describe(const std::vector<SinkCall>& calls) {
 
 // Both decoders agree: the same sink calls (sizes, positions, running CRC) and result.
 inline void ExpectSameAsReference(const Bytes& image, bool deflate64, const Options& o = {},
-                                  const std::string& what = "") {
-    const Decoded ours = RunInflate(image, deflate64, o);
+                                  const std::string& what = "", Decoder decode = InflateBlocks) {
+    const Decoded ours = RunInflate(image, deflate64, o, decode);
     const Decoded ref = RunReference(image, deflate64, o);
     EXPECT_EQ(Describe(ours.calls), Describe(ref.calls)) << what;
     EXPECT_TRUE(ours.calls == ref.calls) << what << " (running CRC differs)";
