@@ -12,29 +12,33 @@ constexpr int kMaxCodeSize = 13;
 constexpr int kControlCode = 256;
 constexpr int kFirstFreeCode = 257;
 constexpr int kTableSize = 8192;  // codes 0 to 8191; 8192 as Next free code means full
-constexpr int32_t kFree = -1;
-constexpr int32_t kMark = 0x8000;  // partial clearing: codes to free
-constexpr int32_t kUnmarkedFree = kFree & ~kMark;  // see FreeLeafCodes
+constexpr int16_t kFree = -1;
+// A free code that partial clearing took a mark off that it never had (see
+// FreeLeafCodes): neither free nor usable.
+constexpr int16_t kUnmarkedFree = -2;
+
+// One code: the code of its string minus the last byte (0 to 8191, or negative: kFree,
+// kUnmarkedFree), and that last byte. Together, so that a string walk loads one word.
+struct Node {
+    int16_t prefix;
+    uint8_t suffix;
+    uint8_t referenced;  // scratch for partial clearing, 0 outside it
+};
 
 // Tables in the Work buffer.
 struct ShrinkTables {
     uint8_t stack[kTableSize];  // a string ends at the last byte and grows downwards
-    uint8_t suffix[kTableSize];
-    // The code of the string minus its last byte (0 to 8191); kFree; or, after partial
-    // clearing took the mark off a free code, negative too (see FreeLeafCodes).
-    int32_t prefix[kTableSize];
-    uint8_t referenced[kTableSize];  // scratch for partial clearing
+    Node code[kTableSize];
 };
 static_assert(sizeof(ShrinkTables) <= kWorkBufferSize, "tables fit the Work buffer");
 
 void InitTables(ShrinkTables& t) {
-    memset(t.suffix, 0, sizeof t.suffix);
-    for (int code = 0; code < kTableSize; ++code) t.prefix[code] = code < 256 ? 0 : kFree;
-    for (int code = 0; code < 256; ++code) t.suffix[code] = uint8_t(code);
+    for (int code = 0; code < kTableSize; ++code)
+        t.code[code] = {code < 256 ? int16_t(0) : kFree, uint8_t(code < 256 ? code : 0), 0};
 }
 
 int LowestFreeCode(const ShrinkTables& t, int from) {
-    while (from < kTableSize && t.prefix[from] != kFree) ++from;
+    while (from < kTableSize && t.code[from].prefix != kFree) ++from;
     return from;
 }
 
@@ -46,15 +50,17 @@ int LowestFreeCode(const ShrinkTables& t, int from) {
 // free nor usable until a later clearing frees it; Next free code passes over it, and a
 // string that reaches it is corrupt. Done here in two passes with the same outcome.
 void FreeLeafCodes(ShrinkTables& t, int nextFree) {
-    memset(t.referenced, 0, sizeof t.referenced);
     for (int code = kFirstFreeCode; code < nextFree; ++code) {
-        const int32_t prefix = t.prefix[code];
+        const int prefix = t.code[code].prefix;
         // Literals and missing prefixes mark slot 0, which is never looked at.
-        t.referenced[prefix >= kFirstFreeCode ? prefix : 0] = 1;
-        if (prefix >= nextFree && t.prefix[prefix] == kFree) t.prefix[prefix] = kUnmarkedFree;
+        t.code[prefix >= kFirstFreeCode && prefix < nextFree ? prefix : 0].referenced = 1;
+        if (prefix >= nextFree && t.code[prefix].prefix == kFree) t.code[prefix].prefix = kUnmarkedFree;
     }
-    for (int code = kFirstFreeCode; code < nextFree; ++code)
-        t.prefix[code] |= int32_t(t.referenced[code]) - 1;  // kFree unless referenced
+    for (int code = kFirstFreeCode; code < nextFree; ++code) {
+        Node& node = t.code[code];
+        node.prefix = int16_t(node.prefix | (node.referenced - 1));  // kFree unless referenced
+        node.referenced = 0;
+    }
 }
 
 // Builds the string of `code` below `top` (which is at most kTableSize) and returns the
@@ -62,12 +68,13 @@ void FreeLeafCodes(ShrinkTables& t, int nextFree) {
 // stack, or one that runs into a code without a prefix.
 int BuildString(ShrinkTables& t, int code, int top) {
     while (code > kControlCode) {
-        if (top == 0 || t.prefix[code] < 0) return -1;
-        t.stack[--top] = t.suffix[code];
-        code = t.prefix[code];
+        const Node node = t.code[code];
+        if (top == 0 || node.prefix < 0) return -1;
+        t.stack[--top] = node.suffix;
+        code = node.prefix;
     }
     if (top == 0) return -1;
-    t.stack[--top] = t.suffix[code];
+    t.stack[--top] = t.code[code].suffix;
     return top;
 }
 
@@ -106,7 +113,7 @@ int Unshrink(EntryStream& s, uint32_t uncompressedSize, uint8_t* work) {
         // A code not yet defined can only be the one being defined now (KwKwK): the
         // previous string followed by its own first byte.
         int start;
-        if (t.prefix[code] == kFree) {
+        if (t.code[code].prefix == kFree) {
             *last = firstChar;
             start = BuildString(t, previous, kTableSize - 1);
         } else {
@@ -119,8 +126,8 @@ int Unshrink(EntryStream& s, uint32_t uncompressedSize, uint8_t* work) {
         left = CountDown(left, length);
 
         if (nextFree < kTableSize) {
-            t.prefix[nextFree] = previous;
-            t.suffix[nextFree] = firstChar;
+            t.code[nextFree].prefix = int16_t(previous);
+            t.code[nextFree].suffix = firstChar;
             nextFree = LowestFreeCode(t, nextFree + 1);
         }
         previous = code;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace legacy {
@@ -159,7 +160,7 @@ public:
             int code = data[pos];
             size_t end = pos + 1;
             if (!literalNext) {
-                while (end < data.size() && child_[Key(code, data[end])] >= 0) code = child_[Key(code, data[end++])];
+                for (int longer; end < data.size() && (longer = Child(code, data[end])) >= 0; ++end) code = longer;
             }
             literalNext = false;
             if (pending >= 0 && code == pending) ++st.kwkwk;
@@ -212,13 +213,17 @@ public:
 
 private:
     static size_t Key(int code, uint8_t c) { return size_t(code) * 256 + c; }
+    int Child(int code, uint8_t c) const {
+        const auto found = child_.find(Key(code, c));
+        return found == child_.end() ? -1 : found->second;
+    }
 
     void Reset() {
         prefix_.assign(kTable, -1);
         suffix_.assign(kTable, 0);
         freedOnce_.assign(kTable, 0);
         usable_.assign(kTable, 0);
-        child_.assign(size_t(kTable) * 256, -1);
+        child_.clear();
         for (int c = 0; c < 256; ++c) {
             prefix_[size_t(c)] = 0;
             usable_[size_t(c)] = 1;
@@ -229,12 +234,12 @@ private:
     void Learn(int code) {
         usable_[size_t(code)] = 1;
         const size_t key = Key(prefix_[size_t(code)], suffix_[size_t(code)]);
-        if (child_[key] < 0) child_[key] = int16_t(code);
+        child_.emplace(key, code);  // a string already known keeps its first code
     }
     void Forget(int code, int prefix) {
         usable_[size_t(code)] = 0;
-        if (prefix >= 0 && prefix < kTable && child_[Key(prefix, suffix_[size_t(code)])] == code)
-            child_[Key(prefix, suffix_[size_t(code)])] = -1;
+        const auto known = child_.find(Key(prefix, suffix_[size_t(code)]));
+        if (prefix >= 0 && prefix < kTable && known != child_.end() && known->second == code) child_.erase(known);
     }
     void GrowCodeSize(BitWriter& out, ShrinkStats& st) {
         out.Put(256, codeSize_);
@@ -307,7 +312,7 @@ private:
     ShrinkOptions options_;
     std::vector<int> prefix_;
     std::vector<uint8_t> suffix_, freedOnce_, usable_;
-    std::vector<int16_t> child_;  // (code, next byte) -> code of the longer string
+    std::unordered_map<size_t, int> child_;  // (code, next byte) -> code of the longer string
     int nextFree_ = 257, codeSize_ = 9;
 };
 
