@@ -221,6 +221,18 @@ TEST(Explode, HandWrittenTrees) {
     }
     {
         BitWriter w;
+        PutDescription(w, {{6, 64}});
+        PutDescription(w, {{6, 64}});
+        w.Put(1, 1), w.Put('x', 8), w.Put(1, 1), w.Put('y', 8);
+        // Then the input ends inside a match whose bits read as zeros: distance part 63,
+        // length code 63 with 0 added, so 65 bytes from 4033 back: zeros.
+        Bytes out = {'x', 'y'};
+        out.resize(2 + 65, 0);
+        cases.push_back({"a size of 2 GiB or more is still a count of bytes to come", w.bytes(), 0x80000000u, false,
+                         out, 0});
+    }
+    {
+        BitWriter w;
         PutDescription(w, {{6, 64}, {2, 1}});
         cases.push_back({"a description of more entries than the tree holds ends the entry", w.bytes(), 10, false, {}, -1});
     }

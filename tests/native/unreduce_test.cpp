@@ -134,6 +134,7 @@ TEST(Unreduce, HandWrittenStreams) {
         {"a copy longer than the bytes left is written whole",
          Plain({'z', 144, 0x05, 0x00}), 3, 1, Bytes(1 + 8, 'z')},
         {"the end of input stops before the size", Plain({'a', 'b'}), 10, 1, {'a', 'b', 0}},
+        {"a size of 2 GiB or more is still a count of bytes to come", Plain({'a', 'b'}), 0x80000000u, 1, {'a', 'b', 0}},
     };
     for (int factor = 1; factor <= 4; ++factor) {
         // A length part of all ones takes the next byte: mask + 200 + 3 bytes.

@@ -180,6 +180,8 @@ TEST(Unshrink, HandWrittenCodeSequences) {
         {"a last string longer than the bytes left is written whole",
          Codes({{A, 9}, {B, 9}, {257, 9}, {B, 9}}), 3, "ABAB", {1, 1, 2}, 0},
         {"the end of input after the first code", Codes({{A, 9}}), 5, "A", {1}, 0},
+        {"a size of 2 GiB or more is still a count of bytes to come", Codes({{A, 9}, {B, 9}}), 0x80000000u, "AB",
+         {1, 1}, 0, false},
         {"no input at all", {}, 5, "", {}, 0},
     };
     for (const Case& c : cases) {
