@@ -1,6 +1,6 @@
 // A plain inflater to compare the real one with: it fetches one byte with fgetc each
 // time a look-up needs more bits than it holds, deciphers byte by byte, copies matches
-// as written in the decoder's description, and records every sink call with the file
+// in window pieces one at a time, and records every sink call with the file
 // position at that moment. Its tables are built recursively from the canonical codes,
 // a different construction from the decoder's own builder, with the same sizing rules.
 //
@@ -428,7 +428,7 @@ struct Inflater {
     }
 
     Outcome Run() {
-        // Method tables, written out as in the format's description.
+        // Method tables, written out as RFC 1951 lists them, then Deflate64's changes.
         static const uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
         static const uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
