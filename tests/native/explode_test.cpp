@@ -224,7 +224,7 @@ TEST(Explode, HandWrittenTrees) {
         PutDescription(w, {{6, 64}});
         PutDescription(w, {{6, 64}});
         w.Put(1, 1), w.Put('x', 8), w.Put(1, 1), w.Put('y', 8);
-        // Then the input ends inside a match whose bits read as zeros: distance part 63,
+        // Then the input ends inside a match whose bits read as zeros: high distance 63,
         // length code 63 with 0 added, so 65 bytes from 4033 back: zeros.
         Bytes out = {'x', 'y'};
         out.resize(2 + 65, 0);
