@@ -25,7 +25,7 @@ set(DUDORE_STUB_LIB_SOURCES ${DUDORE_PORTABLE_SOURCES} ${DUDORE_WINDOWS_SOURCES}
 list(FILTER DUDORE_STUB_LIB_SOURCES EXCLUDE REGEX "src/app/entry_win\\.cpp$")
 add_library(dudore_stub_code STATIC ${DUDORE_STUB_LIB_SOURCES})
 target_include_directories(dudore_stub_code PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_compile_options(dudore_stub_code PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS})
+target_compile_options(dudore_stub_code PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS} -flto)
 target_compile_definitions(dudore_stub_code PUBLIC ${DUDORE_STUB_DEFINITIONS})
 
 configure_file(src/resources/stub.manifest.in ${CMAKE_BINARY_DIR}/resources/stub.manifest @ONLY)
@@ -36,9 +36,12 @@ endif()
 
 add_executable(${DUDORE_STUB} WIN32 src/app/entry_win.cpp src/resources/stub.rc)
 target_link_libraries(${DUDORE_STUB} PRIVATE dudore_stub_code)
-target_compile_options(${DUDORE_STUB} PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS})
-target_link_options(${DUDORE_STUB} PRIVATE
-  -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY} -Wl,--gc-sections -Wl,--fatal-warnings -s)
+target_compile_options(${DUDORE_STUB} PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS} -flto)
+# Whole-program optimisation across the subsystems; no relocations (the image always
+# loads at its preferred base), which saves their section.
+target_link_options(${DUDORE_STUB} PRIVATE -flto -Os
+  -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY} -Wl,--gc-sections -Wl,--fatal-warnings -s
+  -Wl,--disable-reloc-section -Wl,--disable-dynamicbase)
 target_link_libraries(${DUDORE_STUB} PRIVATE ${DUDORE_SYSTEM_LIBS} gcc)
 if(TARGET dudore_generated_resources)
   add_dependencies(${DUDORE_STUB} dudore_generated_resources)

@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix g++ clang libclang-rt-14-dev
   make cmake ninja-build googletest libgtest-dev wine wine64 fonts-wine xvfb xauth
-  imagemagick fonts-ipafont-gothic locales zip unzip p7zip-full zlib1g-dev libdeflate-dev python3)
+  imagemagick fonts-ipafont-gothic locales zip unzip p7zip-full zlib1g-dev libdeflate-dev python3
+  hyperfine)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

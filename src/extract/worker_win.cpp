@@ -145,7 +145,9 @@ bool WriteEntry(Worker& w) {
         if (!(written == long(w.entry.uncompressedSize) && ReplaceOutput(w))) DeleteFileA(w.temporary);
         return false;
     }
-    if (s.runningCrc == w.entry.crc32 && !s.writeFailed) {
+    // A short write, or a decoder that stopped on damaged data before the entry's end,
+    // fails the entry even where the CRC cannot tell (an empty output and a stored CRC of 0).
+    if (s.runningCrc == w.entry.crc32 && !s.writeFailed && written == long(w.entry.uncompressedSize)) {
         if (ReplaceOutput(w)) {
             SetFileTimeFromDos(w.output, w.entry.date, w.entry.time, false);
             SetFileAttributesA(w.output, w.entry.attributes);
@@ -236,9 +238,11 @@ DWORD WINAPI ExtractionThread(void*) {
     } else if (NextEntry(g_reader, w.entry, w.work)) {
         do {
             if (g_cancelState != 0) break;
-            const long nextHeader = ftell(g_reader.archive) + long(w.entry.compressedSize);
-            if (!ExtractEntry(w) || g_cancelState != 0) break;
-            fseek(g_reader.archive, nextHeader, SEEK_SET);
+            // Sizes come from the archive: an entry that claims to reach past what a file
+            // offset can hold ends the archive rather than wrapping to an earlier header.
+            const long long nextHeader = (long long)ftell(g_reader.archive) + w.entry.compressedSize;
+            if (!ExtractEntry(w) || g_cancelState != 0 || nextHeader > 0x7FFFFFFF) break;
+            fseek(g_reader.archive, long(nextHeader), SEEK_SET);
         } while (NextEntry(g_reader, w.entry, w.work));
     }
     free(w.work);

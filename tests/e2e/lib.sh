@@ -14,15 +14,11 @@ winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 
 # Runs a Windows program of the build under Wine; its exit code is ours.
 wine_run() { "$DUDORE_WINE" "$@" </dev/null; }
-driver() { "$DUDORE_WINE" "$DUDORE_DRIVER" "$@" </dev/null; }
+driver() { "$DUDORE_WINE" "$DUDORE_DRIVER" "$@" </dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
-# Starts the program in the background; `wait_stub` collects its exit code later.
-start_stub() { "$DUDORE_WINE" "$@" </dev/null & STUB_PID=$!; }
-wait_stub() {
-  local status=0
-  wait "$STUB_PID" || status=$?
-  echo "$status"
-}
+# Starts the program in the background; `wait_stub` waits for it and sets STUB_STATUS.
+start_stub() { timeout 120 "$DUDORE_WINE" "$@" </dev/null >/dev/null 2>&1 & STUB_PID=$!; }
+wait_stub() { STUB_STATUS=0; wait "$STUB_PID" || STUB_STATUS=$?; }
 
 # mksfx with the stub under test (the 64-bit image: the only one that runs here).
 make_sfx() { "$DUDORE_MKSFX" --stub "$DUDORE_STUB" "$@"; }
@@ -30,6 +26,7 @@ make_sfx() { "$DUDORE_MKSFX" --stub "$DUDORE_STUB" "$@"; }
 pass() { printf 'ok   %s\n' "$*"; }
 fail() { printf 'FAIL %s\n' "$*"; failures=$((failures + 1)); }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+not() { ! "$@"; }
 expect_eq() { if [ "$2" == "$3" ]; then pass "$1"; else fail "$1: expected [$3], got [$2]"; fi; }
 
 # Ends the script: non-zero when any check failed.

@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int kDefaultSeconds = 20;
+constexpr int kDefaultSeconds = 5;  // for controls of a window that should be there; `wait` takes longer ones
 
 std::wstring Wide(const char* utf8) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# A stored entry whose data was altered: "CRC Error!", no file left behind, an existing file
+# of that name untouched, and the next entry still extracted.
+source "$(dirname "$0")/lib.sh"
+
+python3 "$MKZIP" good.zip 'damaged.txt' '=the original content' 'next.txt' '=next entry'
+# Flip one byte of the first entry's data (it follows its 30-byte header and 11-byte name).
+python3 - <<'PY'
+data = bytearray(open("good.zip", "rb").read())
+data[30 + 11 + 4] ^= 0x20
+open("bad.zip", "wb").write(data)
+PY
+mkdir out
+echo "the user's own file" > out/damaged.txt
+make_sfx -o bad.exe -d "$(winpath out)" --skip-dialog --overwrite --no-explorer bad.zip >/dev/null 2>&1 || true
+check "mksfx refused to build it" test ! -e bad.exe
+make_sfx -o bad.exe --keep-offsets -d "$(winpath out)" --skip-dialog --overwrite --no-explorer good.zip >/dev/null
+python3 - <<'PY'
+sfx = bytearray(open("bad.exe", "rb").read())
+good = open("good.zip", "rb").read()
+start = len(sfx) - len(good)
+sfx[start + 30 + 11 + 4] ^= 0x20
+open("bad.exe", "wb").write(sfx)
+PY
+
+start_stub bad.exe
+check "the error is shown" driver wait DUD-ORE
+expect_eq "its text" "$(driver text DUD-ORE 65535)" "CRC Error!"
+driver click DUD-ORE 1 >/dev/null
+wait_stub
+expect_eq "exit code" "$STUB_STATUS" 0
+expect_eq "the existing file is untouched" "$(cat out/damaged.txt)" "the user's own file"
+expect_eq "the next entry is extracted" "$(cat out/next.txt)" "next entry"
+check "no temporary file left" test -z "$(find out -name 'dud*.tmp')"
+
+rm out/damaged.txt
+start_stub bad.exe
+driver wait DUD-ORE >/dev/null
+driver click DUD-ORE 1 >/dev/null
+wait_stub
+check "without an existing file, none is left behind" test ! -e out/damaged.txt
+
+finish
