@@ -31,6 +31,9 @@ target_compile_definitions(native_tests PRIVATE
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "TMPDIR=${CMAKE_BINARY_DIR}/tmp")
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/tmp)
 
+# Archives of every legacy method for the end-to-end tests, from the test encoders.
+add_executable(e2e_every_method tests/e2e/every_method.cpp)
+
 # Fuzz targets: libFuzzer, clang only.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   # The library again, instrumented for coverage so the fuzzer sees inside it.

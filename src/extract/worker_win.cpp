@@ -14,22 +14,16 @@
 #include "codecs/decode_entry.h"
 #include "paths/path_utils.h"
 #include "resources/resource_ids.h"
+#include "ui/dialogs.h"
 #include "ui/messages.h"
 #include "ui/progress.h"
 
 namespace {
 
-constexpr int kPasswordSize = 128;
 constexpr int kOverwriteYes = 6, kOverwriteNo = 7, kOverwriteYesToAll = 100, kOverwriteCancel = -1;
-constexpr int kPasswordOk = 1, kPasswordCancel = 2;
 
-// Until the overwrite and password dialogs exist, an existing file is replaced and an
-// entry whose password is not known is skipped.
+// Until the overwrite dialog exists, an existing file is replaced.
 int AskOverwrite(const char* /*path*/) { return kOverwriteYes; }
-int AskPassword(const char* /*name*/, char* password) {
-    password[0] = 0;
-    return 0;
-}
 
 // The state of one worker run.
 struct Worker {
@@ -96,7 +90,8 @@ int OpenEncrypted(Worker& w) {
     int decision = 0;
     for (;;) {
         w.password[0] = 0;
-        const int answer = AskPassword(w.entry.name, w.password);
+        PasswordRequest request = {w.entry.name, w.password};
+        const int answer = AskPassword(&request);
         if (answer == kPasswordCancel) {
             g_cancelState = kCancelByUser;
             w.result = -1;

@@ -32,10 +32,10 @@ std::vector<std::string> RowOf(const std::string& table, const std::string& name
 
 TEST(MksfxShow, PrintsWhatWasWritten) {
     Scratch s;
-    const ZipSpec spec = {.entries = {{"setup.exe", std::string(1234, 'e'), 0, 0x21},
+    const ZipPlan plan = {.entries = {{"setup.exe", std::string(1234, 'e'), 0, 0x21},
                                       {"data/", "", 0, 0x10},
                                       {"data/table.csv", "a;b\n1;2\n", 0, 0x20}}};
-    WriteBytes(s / "in.zip", MakeZip(spec));
+    WriteBytes(s / "in.zip", MakeZip(plan));
     WriteBytes(s / "stub.exe", FakeStub());
     const ProcessResult build = Mksfx(s, {"-s", s / "stub.exe", "-o", s / "out.exe", "-d", "%Desktop%\\Tool", "-c",
                                 "setup.exe /s", "-y", "--no-explorer", "--delete-after", "--skip-dialog", "-t",
@@ -62,7 +62,7 @@ TEST(MksfxShow, PrintsWhatWasWritten) {
         EXPECT_NE(show.out.find(expected), std::string::npos) << expected << " not in:\n" << show.out;
 
     // method, compressed, uncompressed, CRC-32, flags, attributes, name
-    for (const ZipEntrySpec& e : spec.entries) {
+    for (const ZipEntryPlan& e : plan.entries) {
         const std::string size = std::to_string(e.data.size());
         char attributes[8];
         snprintf(attributes, sizeof attributes, "0x%02x", e.externalAttributes);

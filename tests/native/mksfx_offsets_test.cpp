@@ -29,11 +29,11 @@ Bytes InfoZip(const Scratch& s) {
 
 const Bytes kJunk(777, 0x4A);
 
-const ZipSpec kEntries = {.entries = {{"one.txt", "one\n"}, {"two/", "", 0, 0x10}, {"two/three.txt", "three\n"}}};
+const ZipPlan kEntries = {.entries = {{"one.txt", "one\n"}, {"two/", "", 0, 0x10}, {"two/three.txt", "three\n"}}};
 
-ZipSpec With(ZipSpec spec, std::function<void(ZipSpec&)> change) {
-    change(spec);
-    return spec;
+ZipPlan With(ZipPlan plan, std::function<void(ZipPlan&)> change) {
+    change(plan);
+    return plan;
 }
 
 const Input kInputs[] = {
@@ -49,20 +49,20 @@ const Input kInputs[] = {
      4, false},
     {"written by hand", [](const Scratch&) { return MakeZip(kEntries); }, 3, false},
     {"behind other data, offsets from the archive's start",
-     [](const Scratch&) { return MakeZip(With(kEntries, [](ZipSpec& z) { z.prefix = kJunk; })); }, 3, false},
+     [](const Scratch&) { return MakeZip(With(kEntries, [](ZipPlan& z) { z.prefix = kJunk; })); }, 3, false},
     {"behind other data, offsets from the file's start",
      [](const Scratch&) {
-         return MakeZip(With(kEntries, [](ZipSpec& z) {
+         return MakeZip(With(kEntries, [](ZipPlan& z) {
              z.prefix = kJunk;
              z.offsetsFromFileStart = true;
          }));
      },
      3, false},
     {"ZIP64 end records",
-     [](const Scratch&) { return MakeZip(With(kEntries, [](ZipSpec& z) { z.zip64 = true; })); }, 3, true},
+     [](const Scratch&) { return MakeZip(With(kEntries, [](ZipPlan& z) { z.zip64 = true; })); }, 3, true},
     {"ZIP64 end records behind other data",
      [](const Scratch&) {
-         return MakeZip(With(kEntries, [](ZipSpec& z) {
+         return MakeZip(With(kEntries, [](ZipPlan& z) {
              z.zip64 = true;
              z.prefix = kJunk;
          }));

@@ -156,7 +156,7 @@ inline int Shell(const Scratch& scratch, const std::string& command) {
 
 // ---- a stand-in stub image ----------------------------------------------------------
 
-struct FakeStubSpec {
+struct FakeStubPlan {
     std::vector<std::string> sections = {".text", ".data", ".rsrc"};
     size_t trailingBytes = 0;  // data behind the last section's raw data
     bool pe = true;            // false: an MZ file without a PE header
@@ -164,23 +164,23 @@ struct FakeStubSpec {
 };
 
 // A minimal PE32 image: headers in the first 0x200 bytes, then 0x200 raw bytes per section.
-inline Bytes FakeStub(const FakeStubSpec& spec = {}) {
+inline Bytes FakeStub(const FakeStubPlan& plan = {}) {
     constexpr size_t kPe = 0x80, kOptionalHeaderSize = 224, kRaw = 0x200;
     Bytes image(kRaw, 0);
     image[0] = 'M';
     image[1] = 'Z';
-    if (spec.pe) {
+    if (plan.pe) {
         image[0x3C] = uint8_t(kPe);
         memcpy(&image[kPe], "PE\0\0", 4);
         image[kPe + 4] = 0x4C;  // i386
         image[kPe + 5] = 0x01;
-        image[kPe + 6] = uint8_t(spec.sections.size());
+        image[kPe + 6] = uint8_t(plan.sections.size());
         image[kPe + 20] = uint8_t(kOptionalHeaderSize);
         image[kPe + 24] = 0x0B;  // PE32
         image[kPe + 25] = 0x01;
-        for (size_t i = 0; i < spec.sections.size(); ++i) {
+        for (size_t i = 0; i < plan.sections.size(); ++i) {
             uint8_t* h = &image[kPe + 24 + kOptionalHeaderSize + 40 * i];
-            memcpy(h, spec.sections[i].data(), std::min<size_t>(8, spec.sections[i].size()));
+            memcpy(h, plan.sections[i].data(), std::min<size_t>(8, plan.sections[i].size()));
             const uint32_t raw = uint32_t(kRaw * (i + 1));
             for (int k = 0; k < 4; ++k) {
                 h[16 + k] = uint8_t(kRaw >> (8 * k));  // size of raw data
@@ -188,33 +188,33 @@ inline Bytes FakeStub(const FakeStubSpec& spec = {}) {
             }
         }
     }
-    image.resize(kRaw * (1 + spec.sections.size()), 0xCC);
-    if (!spec.sections.empty()) std::copy(spec.code.begin(), spec.code.end(), image.begin() + kRaw);
-    image.resize(image.size() + spec.trailingBytes, 0x5A);
+    image.resize(kRaw * (1 + plan.sections.size()), 0xCC);
+    if (!plan.sections.empty()) std::copy(plan.code.begin(), plan.code.end(), image.begin() + kRaw);
+    image.resize(image.size() + plan.trailingBytes, 0x5A);
     return image;
 }
 
 // ---- stored ZIP archives written by hand --------------------------------------------
 
-struct ZipEntrySpec {
+struct ZipEntryPlan {
     std::string name;
     std::string data;
     uint16_t method = 0;  // as declared; the data is always stored as given
     uint32_t externalAttributes = 0x20;
 };
 
-struct ZipSpec {
-    std::vector<ZipEntrySpec> entries;
+struct ZipPlan {
+    std::vector<ZipEntryPlan> entries;
     Bytes prefix;                        // bytes in front of the archive
     bool offsetsFromFileStart = false;   // false: from the archive's own start
     bool zip64 = false;                  // ZIP64 end records; the end record says all ones
 };
 
-inline Bytes MakeZip(const ZipSpec& spec) {
-    Bytes zip = spec.prefix;
-    const uint32_t base = spec.offsetsFromFileStart ? 0 : uint32_t(spec.prefix.size());
+inline Bytes MakeZip(const ZipPlan& plan) {
+    Bytes zip = plan.prefix;
+    const uint32_t base = plan.offsetsFromFileStart ? 0 : uint32_t(plan.prefix.size());
     Bytes central;
-    for (const ZipEntrySpec& e : spec.entries) {
+    for (const ZipEntryPlan& e : plan.entries) {
         const uint32_t local = uint32_t(zip.size()) - base;
         const uint32_t crc = Crc32(e.data), size = uint32_t(e.data.size());
         PutText(zip, std::string("PK\3\4", 4));
@@ -250,8 +250,8 @@ inline Bytes MakeZip(const ZipSpec& spec) {
     }
     const uint32_t centralOffset = uint32_t(zip.size()) - base;
     zip.insert(zip.end(), central.begin(), central.end());
-    const uint32_t count = uint32_t(spec.entries.size());
-    if (spec.zip64) {
+    const uint32_t count = uint32_t(plan.entries.size());
+    if (plan.zip64) {
         const uint64_t record = zip.size() - base;
         PutText(zip, std::string("PK\6\6", 4));
         Put64(zip, 44);
@@ -274,7 +274,7 @@ inline Bytes MakeZip(const ZipSpec& spec) {
     Put16(zip, count);
     Put16(zip, count);
     Put32(zip, uint32_t(central.size()));
-    Put32(zip, spec.zip64 ? 0xFFFFFFFF : centralOffset);
+    Put32(zip, plan.zip64 ? 0xFFFFFFFF : centralOffset);
     Put16(zip, 0);
     return zip;
 }

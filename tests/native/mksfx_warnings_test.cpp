@@ -6,7 +6,7 @@ using namespace mksfx_test;
 
 namespace {
 
-const ZipSpec kPlain = {.entries = {{"one.txt", "one\n"}, {"two.txt", "two\n"}}};
+const ZipPlan kPlain = {.entries = {{"one.txt", "one\n"}, {"two.txt", "two\n"}}};
 
 // A central record signature with room for its fixed fields, as a stub might hold in
 // its code by accident: the stub's central-record search, started before the archive,
@@ -22,10 +22,10 @@ Bytes CodeWithRecordSignature() {
 TEST(MksfxWarns, AboutWhatTheStubWillNotHonour) {
     struct Case {
         const char* what;
-        ZipSpec zip;
+        ZipPlan zip;
         std::vector<std::string> options;
         const char* says;
-        FakeStubSpec stub;
+        FakeStubPlan stub;
     };
     const Case cases[] = {
         {"name with a colon", {.entries = {{"a:b.txt", "x"}}}, {}, "\"a:b.txt\": the stub skips names holding"},
