@@ -39,4 +39,27 @@ for c in "${cases[@]}"; do
 done
 check "the forbidden character made no folder" test ! -e "$E2E_WORK/bad"
 
+# A folder of the archive that is itself refused (';' is legal in folder names) cannot
+# settle anything without the dialog: the run ends with a message instead of looping.
+mkdir "semi;colon"
+make_sfx -o "semi;colon/sfx.exe" --skip-dialog --overwrite --no-explorer p.zip >/dev/null 2>&1
+start_stub "semi;colon/sfx.exe"
+check "refused base folder: the run ends with a message" driver wait DUD-ORE
+expect_eq "refused base folder: its text" "$(driver text DUD-ORE 65535)" "Invalid path!"
+driver click DUD-ORE 1
+wait_stub
+expect_eq "refused base folder: exit code" "$STUB_STATUS" 0
+check "refused base folder: nothing extracted" test ! -e "semi;colon/f.txt"
+
+# A destination that would resolve past 259 bytes is refused, never cut to another path.
+long=$(printf 'd%.0s' $(seq 250))
+rm -f base/a/b/f.txt
+make_sfx -o "$B/long.exe" -d "$long" --skip-dialog --overwrite --no-explorer p.zip >/dev/null 2>&1
+start_stub "$B/long.exe"
+check "too long a destination: refused with a message" driver wait DUD-ORE
+expect_eq "too long a destination: its text" "$(driver text DUD-ORE 65535)" "Invalid path!"
+driver click DUD-ORE 1
+wait_stub
+check "too long a destination: nothing made" test -z "$(find base -name 'ddd*' -o -name 'f.txt')"
+
 finish

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The archive checks itself against the CRC-32 in its block: a match extracts silently; a
+# mismatch warns, then extracts anyway when no command is configured, and stops when one is.
+source "$(dirname "$0")/lib.sh"
+
+mkdir src && head -c 200000 /dev/urandom > src/data.bin
+(cd src && zip -q -X -0 ../p.zip data.bin)
+
+make_sfx -o good.exe -d "$(winpath good)" --skip-dialog --overwrite --no-explorer --crc p.zip >/dev/null
+expect_eq "matching CRC: exit code" "$(run_to_end good.exe)" 0
+check "matching CRC: extracted without a word" cmp -s src/data.bin good/data.bin
+
+# Damage the last byte of the file (the end record's comment length): the stub still finds
+# the archive, but its CRC-32 no longer matches.
+tamper() { python3 -c 'import sys; d=bytearray(open(sys.argv[1],"rb").read()); d[-1]^=1; open(sys.argv[1],"wb").write(d)' "$1"; }
+make_sfx -o warned.exe -d "$(winpath warned)" --skip-dialog --overwrite --no-explorer --crc p.zip >/dev/null
+tamper warned.exe
+start_stub warned.exe
+check "mismatch: the warning appears" driver wait Warning
+expect_eq "mismatch: its text" "$(driver text Warning 65535)" "CRC check error!"
+driver click Warning 1
+wait_stub
+expect_eq "mismatch without a command: exit code" "$STUB_STATUS" 0
+check "mismatch without a command: extracted anyway" cmp -s src/data.bin warned/data.bin
+
+make_sfx -o stopped.exe -d "$(winpath stopped)" --skip-dialog --overwrite --no-explorer --crc -c setup.exe p.zip >/dev/null 2>&1
+tamper stopped.exe
+start_stub stopped.exe
+driver wait Warning >/dev/null
+driver click Warning 1
+wait_stub
+expect_eq "mismatch with a command: exit code" "$STUB_STATUS" 0
+check "mismatch with a command: nothing extracted" test ! -e stopped
+
+finish
