@@ -34,6 +34,18 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/src/resources/CMakeLists.txt)
   add_subdirectory(src/resources)  # generated resources (icons)
 endif()
 
+# The linker's own script, with read-only data moved into .text.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+find_program(DUDORE_LD ${DUDORE_TRIPLE}-ld REQUIRED)
+set(DUDORE_STUB_LINKER_SCRIPT ${CMAKE_BINARY_DIR}/stub.ld)
+execute_process(COMMAND ${DUDORE_LD} --verbose OUTPUT_FILE ${CMAKE_BINARY_DIR}/default.ld)
+execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/stub_linker_script.py
+  INPUT_FILE ${CMAKE_BINARY_DIR}/default.ld OUTPUT_FILE ${DUDORE_STUB_LINKER_SCRIPT}
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cannot derive the stub's linker script")
+endif()
+
 add_executable(${DUDORE_STUB} WIN32 src/app/entry_win.cpp src/resources/stub.rc)
 target_link_libraries(${DUDORE_STUB} PRIVATE dudore_stub_code)
 target_compile_options(${DUDORE_STUB} PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS} -flto)
@@ -41,8 +53,9 @@ target_compile_options(${DUDORE_STUB} PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS} -fl
 # loads at its preferred base), which saves their section.
 target_link_options(${DUDORE_STUB} PRIVATE -flto -Os
   -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY} -Wl,--gc-sections -Wl,--fatal-warnings -s
-  -Wl,--disable-reloc-section -Wl,--disable-dynamicbase)
+  -Wl,--disable-reloc-section -Wl,--disable-dynamicbase -Wl,-T,${DUDORE_STUB_LINKER_SCRIPT})
 target_link_libraries(${DUDORE_STUB} PRIVATE ${DUDORE_SYSTEM_LIBS} gcc)
+set_target_properties(${DUDORE_STUB} PROPERTIES LINK_DEPENDS ${DUDORE_STUB_LINKER_SCRIPT})
 if(TARGET dudore_generated_resources)
   add_dependencies(${DUDORE_STUB} dudore_generated_resources)
 endif()

@@ -1,0 +1,23 @@
+#!/usr/bin/env python3
+"""Derives the stub's linker script from the linker's default one (read from `ld --verbose`
+on stdin): read-only data joins the import tables in .idata, so the image does not spend a
+512-byte file block on a separate .rdata section. (The import tables keep their own output
+section: the linker fills the import directory only for a section of that name.)"""
+import re
+import sys
+
+
+def cut_block(script, name):
+    match = re.search(r"\n  \." + name + r" BLOCK\(__section_alignment__\) :\n  \{\n(.*?)\n  \}\n", script, re.S)
+    if not match:
+        sys.exit("unexpected default linker script: no ." + name + " section")
+    return script.replace(match.group(0), "\n", 1), match.group(1)
+
+
+script = sys.stdin.read().split("==================================================")[1]
+script, rdata = cut_block(script, "rdata")
+anchor = "    KEEP (SORT(*)(.idata$7))\n"
+if anchor not in script:
+    sys.exit("unexpected default linker script: no .idata$7 inputs")
+script = script.replace(anchor, anchor + "    . = ALIGN(4);\n" + rdata + "\n", 1)
+sys.stdout.write(script)
