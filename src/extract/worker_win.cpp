@@ -119,7 +119,11 @@ bool ReplaceOutput(Worker& w) {
 bool WriteEntry(Worker& w) {
     char folder[kPathSize];
     SplitPath(w.output, folder, nullptr);
-    if (!GetTempFileNameA(folder, "dud", 0, w.temporary)) return true;  // skipped silently, like a file that cannot be opened
+    // A temporary name is 12 bytes longer than its folder: for a folder that long, its
+    // short form leaves room.
+    if (!GetTempFileNameA(folder, "dud", 0, w.temporary) &&
+        !(GetShortPathNameA(folder, folder, sizeof folder) && GetTempFileNameA(folder, "dud", 0, w.temporary)))
+        return true;  // skipped silently, like a file that cannot be opened
     FILE* file = fopen(w.temporary, "wb");
     if (!file) {
         DeleteFileA(w.temporary);
