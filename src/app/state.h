@@ -31,3 +31,13 @@ extern HWND g_progressWindow;
 
 // The open archive and the reader's cursor. Opened and closed by the Run driver only.
 extern ZipReader g_reader;
+
+// Extracted-file list: the zero-terminated full paths of the files extracted and verified,
+// one after another in the order written; `size` counts every byte, terminators included.
+// A moveable global block, null until the first path. Appended by the worker only when
+// delete after command is set; read and released by the main thread after the worker ended.
+struct ExtractedFileList {
+    char* paths;
+    size_t size;
+};
+extern ExtractedFileList g_extractedFiles;

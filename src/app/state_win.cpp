@@ -7,3 +7,4 @@ HINSTANCE g_module;
 volatile int g_cancelState;
 HWND g_progressWindow;
 ZipReader g_reader;
+ExtractedFileList g_extractedFiles;

@@ -1,0 +1,49 @@
+// After extraction: running the configured command, waiting for the installer it starts,
+// and deleting the extracted files afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include "app/state.h"
+
+// ---- Run command ----------------------------------------------------------------------
+
+constexpr size_t kCommandLineSize = 512;
+constexpr size_t kWindowNameSize = 128;
+
+// What ShellExecuteExA is given for a command.
+struct CommandLaunch {
+    char file[kCommandLineSize];  // destination + command; ends after the program when parameters follow
+    char folder[kPathSize];       // working folder: the folder of the program or .inf
+    char shortPath[kPathSize];    // an .inf's short path (empty when it has none)
+    const char* parameters;       // inside `file`, or null
+};
+
+// Builds the launch of `command` (the Run settings' command) in `destination` (ending in
+// '\') without starting anything. `hasRundll32`: rundll32.exe is on the search path, which
+// chooses how an .inf is installed.
+void PrepareCommand(CommandLaunch& launch, const char* command, const char* destination, bool hasRundll32);
+
+// Starts the command. With `wait`, returns only once the process has ended and, after it,
+// any installer window that showed up has gone.
+void RunCommand(const char* command, const char* destination, bool wait);
+
+// A window of one of the known installer kinds. Fills exactly one of `className` and
+// `title` (kWindowNameSize each) with the name it was found by; both empty when none is.
+HWND FindInstallerWindow(char* className, char* title);
+
+// ---- Extracted-file list and clean-up ----------------------------------------------------
+
+// Appends a full output path to g_extractedFiles. Worker thread only.
+void AppendExtractedFile(const char* path);
+// Gives the list's block back; the list is empty afterwards.
+void ReleaseExtractedFiles();
+
+// Deletes every listed file (each path begins with `destination`, which ends in '\'), then
+// the emptied folders that held them, deepest first; with `temporaryDestination` 1 also the
+// destination itself when nothing is left in it by then.
+void CleanUpExtractedFiles(const char* destination, int temporaryDestination);
+
+// Removes every empty folder in the tree of `folder`, deepest first, and `folder` itself
+// unless it is `root`. Files are never deleted. 1 when `folder` could be listed, else 0.
+int RemoveFolderTree(const char* folder, const char* root);

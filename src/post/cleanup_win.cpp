@@ -1,0 +1,121 @@
+// Extracted-file list and clean-up: the files the worker wrote and verified are deleted
+// after the command, then the folders that held them once they are empty.
+//
+// Only listed files are ever deleted; folders go only when empty, so whatever else lives
+// in the destination stays, and so do the folders that hold it.
+#include "post/after_extraction.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "paths/path_utils.h"
+
+namespace {
+
+constexpr UINT kListFlags = GMEM_MOVEABLE | GMEM_ZEROINIT;
+
+// The folders that held listed files, relative to the destination and without their
+// trailing '\', in the order met; a folder met again after another one is recorded again.
+constexpr size_t kMaxFolders = 65536;
+struct FolderArray {
+    char** entries;  // kMaxFolders pointers once the first folder is recorded
+    size_t count;    // never above kMaxFolders
+};
+
+void RecordFolder(FolderArray& folders, const char* folder) {
+    if (folders.count > 0 && lstrcmpiA(folders.entries[folders.count - 1], folder) == 0) return;
+    // A full array records nothing more: the files of later folders are deleted all the
+    // same, only those folders stay.
+    if (folders.count == kMaxFolders) return;
+    if (!folders.entries) folders.entries = static_cast<char**>(malloc(kMaxFolders * sizeof(char*)));
+    if (!folders.entries) return;
+    const size_t size = strlen(folder) + 1;
+    char* copy = static_cast<char*>(malloc(size));
+    if (!copy) return;
+    memcpy(copy, folder, size);
+    folders.entries[folders.count++] = copy;
+}
+
+bool IsDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+}  // namespace
+
+void AppendExtractedFile(const char* path) {
+    ExtractedFileList& list = g_extractedFiles;
+    const size_t length = strlen(path) + 1;
+    HGLOBAL block = list.paths ? GlobalReAlloc(GlobalHandle(list.paths), list.size + length, kListFlags)
+                               : GlobalAlloc(kListFlags, length);
+    if (!block) return;  // not listed: the file outlives the clean-up, nothing worse
+    // The block may have moved; the new end is zero-filled, so the copy ends terminated.
+    list.paths = static_cast<char*>(GlobalLock(block));
+    memcpy(list.paths + list.size, path, length - 1);
+    list.size += length;
+}
+
+void ReleaseExtractedFiles() {
+    if (g_extractedFiles.paths) GlobalFree(GlobalHandle(g_extractedFiles.paths));
+    g_extractedFiles = {};
+}
+
+void CleanUpExtractedFiles(const char* destination, int temporaryDestination) {
+    AppendExtractedFile("");  // the empty entry ends the walk
+    ExtractedFileList& list = g_extractedFiles;
+    const size_t base = strlen(destination);
+    FolderArray folders = {};
+    for (size_t at = 0; at < list.size && list.paths[at]; at += strlen(list.paths + at) + 1) {
+        char* path = list.paths + at;
+        char* below = path + base;  // every listed path was built from the destination
+        const int separator = LastSeparator(below, false);
+        if (separator >= 0) {
+            below[separator] = 0;
+            RecordFolder(folders, below);
+            below[separator] = '\\';
+        }
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path);
+    }
+    if (temporaryDestination == 1) RemoveDirectoryA(destination);
+    char folder[kPathSize];
+    for (size_t i = 0; i < folders.count; ++i) {
+        // Destination and folder come from one listed path, so they fit together.
+        if (JoinPath(folder, destination, folders.entries[i])) RemoveFolderTree(folder, destination);
+        free(folders.entries[i]);
+    }
+    free(folders.entries);
+}
+
+int RemoveFolderTree(const char* folder, const char* root) {
+    const size_t length = strlen(folder);
+    if (length == 0 || folder[length - 1] == '.') return 0;
+    // The pattern buffer later holds each child's path, which the 512-byte child limit keeps
+    // within it.
+    constexpr size_t kPatternSize = 520, kChildSize = 512;
+    char pattern[kPatternSize];
+    if (length + sizeof "\\*.*" > kPatternSize) return 0;
+    memcpy(pattern, folder, length + 1);
+    AppendTrailingBackslash(pattern, kPatternSize);
+    const size_t prefix = strlen(pattern);  // the folder with its trailing '\'
+    memcpy(pattern + prefix, "*.*", sizeof "*.*");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        const char* name = found.cFileName;
+        // Links to folders elsewhere are not followed: nothing outside the tree is touched.
+        const DWORD kind = found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+        if (kind != FILE_ATTRIBUTE_DIRECTORY || IsDotOrDotDot(name)) continue;
+        const size_t size = strlen(name) + 1;
+        if (prefix + size > kChildSize) continue;
+        memcpy(pattern + prefix, name, size);
+        RemoveFolderTree(pattern, root);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    if (lstrcmpiA(folder, root) != 0) {
+        pattern[prefix] = 0;
+        SetFileAttributesA(pattern, FILE_ATTRIBUTE_ARCHIVE);  // clears read-only
+        RemoveDirectoryA(folder);
+    }
+    return 1;
+}

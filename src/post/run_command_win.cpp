@@ -1,0 +1,115 @@
+// Run command: starts the configured program or .inf installation in the destination
+// folder and, when the extracted files are to be deleted afterwards, waits until neither
+// the program nor an installer window it handed over to is left.
+//
+// All waiting after the first idle wait is polling with fixed sleeps: the installer window
+// may belong to a process the stub never sees, so only its class or title can be watched.
+#include "post/after_extraction.h"
+
+#include <shellapi.h>
+#include <string.h>
+
+#include "paths/path_utils.h"
+
+namespace {
+
+constexpr char kRundll32[] = "rundll32.exe";
+
+// ".exe", in any case, begins at `dot`; what follows it may be parameters. (A zero byte
+// never matches, so the text is long enough wherever this is true.)
+bool IsExeExtension(const char* dot) {
+    return (dot[1] | 0x20) == 'e' && (dot[2] | 0x20) == 'x' && (dot[3] | 0x20) == 'e';
+}
+
+}  // namespace
+
+void PrepareCommand(CommandLaunch& launch, const char* command, const char* destination, bool hasRundll32) {
+    memset(&launch, 0, sizeof launch);
+    // The destination holds at most 259 bytes and the command 127, so both always fit;
+    // the copies are bounded all the same, and leave the last byte zero for the empty
+    // parameters below.
+    char* file = launch.file;
+    constexpr size_t kRoom = kCommandLineSize - 1;
+    lstrcpynA(file, destination, kRoom);
+    const size_t used = strlen(file);
+    lstrcpynA(file + used, command, int(kRoom - used));
+
+    char* dot = strrchr(file, '.');
+    const bool inf = dot && lstrcmpiA(dot, ".inf") == 0;
+    // Parameters follow only an ".exe": the byte after it ends the file name. The buffer is
+    // zero-filled, so a command ending in ".exe" gets empty parameters.
+    if (!inf && dot && IsExeExtension(dot)) {
+        dot[4] = 0;
+        launch.parameters = dot + 5;
+    }
+    // The program's folder (or the .inf's) is the working folder, never a folder named in
+    // the parameters.
+    SplitPath(file, launch.folder, nullptr);
+    if (!inf) return;
+
+    GetShortPathNameA(file, launch.shortPath, 256);
+    wsprintfA(file, "%s %s,InstallHinfSection DefaultInstall 132 %s", hasRundll32 ? kRundll32 : "rundll.exe",
+              hasRundll32 ? "setupapi" : "setupx.dll", launch.shortPath);
+    char* blank = strchr(file, ' ');
+    *blank = 0;  // the formats above always hold one
+    launch.parameters = blank + 1;
+}
+
+HWND FindInstallerWindow(char* className, char* title) {
+    static const char* const kInstallerClasses[] = {"MsiDialogCloseClass", "InstallShield_Win"};
+    for (const char* name : kInstallerClasses) {
+        lstrcpynA(className, name, kWindowNameSize);
+        if (HWND window = FindWindowA(className, nullptr)) return window;
+    }
+    className[0] = 0;
+    lstrcpynA(title, "Setup", kWindowNameSize);
+    HWND window = FindWindowA(nullptr, title);
+    if (!window) title[0] = 0;
+    return window;
+}
+
+void RunCommand(const char* command, const char* destination, bool wait) {
+    static CommandLaunch launch;  // main thread only, once per run
+    PrepareCommand(launch, command, destination,
+                   SearchPathA(nullptr, kRundll32, nullptr, 0, nullptr, nullptr) != 0);
+
+    SHELLEXECUTEINFOA execute = {};
+    execute.cbSize = sizeof execute;
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS;
+    execute.lpVerb = "open";
+    execute.lpFile = launch.file;
+    execute.lpParameters = launch.parameters;
+    execute.lpDirectory = launch.folder;
+    execute.nShow = SW_SHOWDEFAULT;
+    if (!ShellExecuteExA(&execute) || !execute.hProcess) return;
+
+    HANDLE process = execute.hProcess;
+    WaitForInputIdle(process, INFINITE);
+    DWORD exitCode;
+    if (!GetExitCodeProcess(process, &exitCode) || !wait) {
+        CloseHandle(process);
+        return;
+    }
+    // A program that ended at once has likely handed over to an installer that is still
+    // starting: it gets far longer for a window to appear.
+    int tries = 3000;
+    if (exitCode == STILL_ACTIVE) {
+        while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) Sleep(100);
+        tries = 200;
+    }
+    CloseHandle(process);
+    Sleep(1000);
+
+    char className[kWindowNameSize], title[kWindowNameSize];
+    HWND window = nullptr;
+    while (!window && tries-- > 0) {
+        Sleep(10);
+        className[0] = title[0] = 0;
+        window = FindInstallerWindow(className, title);
+    }
+    // Watched by name, not by handle: the wait lasts while any such window exists.
+    while (window) {
+        Sleep(100);
+        window = FindWindowA(className[0] ? className : nullptr, title[0] ? title : nullptr);
+    }
+}
