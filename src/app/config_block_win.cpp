@@ -2,19 +2,19 @@
 #include <string.h>
 
 #include "app/run_driver.h"
+#include "paths/folder_macros.h"
 
 uint32_t OwnBlockOffset() {
     // The headers, section table included, lie in the image's first page.
     return FindBlockOffset(reinterpret_cast<const uint8_t*>(g_module), 4096);
 }
 
-int ReadConfigurationBlock(FILE* file, long offset, const char* /*modulePath*/, RunSettings& settings) {
+int ReadConfigurationBlock(FILE* file, long offset, const char* modulePath, RunSettings& settings) {
     ConfigBlock block;
     if (!ReadBlockAt(file, offset, block)) return 0;
     ConfigBlock& to = settings.config;
     if (block.command[0] == 0) block.deleteAfterCommand = 0;
-    if (block.destination[0] != 0)
-        CopyField(to.destination, sizeof to.destination, block.destination, sizeof block.destination);
+    const int temporaryDestination = ExpandDestination(to.destination, block, modulePath);
     CopyField(to.command, sizeof to.command, block.command, sizeof block.command);
     to.overwriteWithoutAsking = block.overwriteWithoutAsking;
     to.openExplorer = block.openExplorer;
@@ -23,5 +23,5 @@ int ReadConfigurationBlock(FILE* file, long offset, const char* /*modulePath*/, 
     to.expectedCrc = block.expectedCrc;
     CopyField(to.questionTitle, sizeof to.questionTitle, block.questionTitle, sizeof block.questionTitle);
     CopyField(to.questionText, sizeof to.questionText, block.questionText, sizeof block.questionText);
-    return 0;
+    return temporaryDestination;
 }

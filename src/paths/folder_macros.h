@@ -1,0 +1,14 @@
+// Folder macros: a configured destination may begin with %Name%, which stands for a folder
+// of the user's system (%Desktop%, %MyDocuments%, %ProgramFiles%, %SystemDir%, %WinDir%,
+// %temp%).
+#pragma once
+
+#include "app/config_block.h"
+
+// Writes the block's destination, its leading macro expanded, into `destination`
+// (kPathSize). An empty block destination leaves `destination` untouched. A destination
+// that is exactly "%temp%" with delete-after-command set names a private folder,
+// "~<program file name>", in the temporary folder: then the result is 1, else 0.
+// A value that does not fit its buffer is never cut: the destination is then kept as
+// given, macro and all.
+int ExpandDestination(char* destination, const ConfigBlock& block, const char* modulePath);
