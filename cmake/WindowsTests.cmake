@@ -37,6 +37,10 @@ target_link_options(uidriver PRIVATE -static -municode)
 target_compile_options(uidriver PRIVATE -municode)
 target_link_libraries(uidriver PRIVATE user32 kernel32)
 
+# A stand-in for a setup program: the command that the end-to-end scripts run after extraction.
+add_executable(fake_setup WIN32 tests/win/fake_setup/fake_setup.cpp)
+target_link_options(fake_setup PRIVATE -static -s)
+
 # End-to-end scripts: each builds self-extracting files with the native mksfx and runs
 # them under Wine. They need the native build (DUDORE_NATIVE_BUILD) for mksfx.
 set(DUDORE_NATIVE_BUILD ${PROJECT_SOURCE_DIR}/build/native CACHE PATH "Native build directory (for mksfx)")

@@ -12,6 +12,7 @@
 #include "archive/self_check.h"
 #include "extract/worker.h"
 #include "paths/path_utils.h"
+#include "post/after_extraction.h"
 #include "resources/resource_ids.h"
 #include "ui/messages.h"
 #include "ui/progress.h"
@@ -130,7 +131,14 @@ int RunOpenArchive(Run& run) {
 
     Extract(run);
     if (g_cancelState != 0) return 0;
-    if (g_settings.config.command[0] == 0 && g_settings.config.openExplorer) OpenExplorer();
+    const ConfigBlock& config = g_settings.config;
+    if (config.command[0]) {
+        RunCommand(config.command, config.destination, config.deleteAfterCommand != 0);
+        if (config.deleteAfterCommand && g_extractedFiles.paths)
+            CleanUpExtractedFiles(config.destination, run.temporaryDestination);
+    } else if (config.openExplorer) {
+        OpenExplorer();
+    }
     return 1;
 }
 
@@ -151,5 +159,6 @@ int RunDriver(char* archivePath) {
     }
     fclose(g_reader.archive);
     g_reader.archive = nullptr;
+    ReleaseExtractedFiles();
     return result;
 }

@@ -13,6 +13,7 @@
 #include "archive/crc32.h"
 #include "codecs/decode_entry.h"
 #include "paths/path_utils.h"
+#include "post/after_extraction.h"
 #include "resources/resource_ids.h"
 #include "ui/dialogs.h"
 #include "ui/messages.h"
@@ -150,6 +151,7 @@ bool WriteEntry(Worker& w) {
         if (ReplaceOutput(w)) {
             SetFileTimeFromDos(w.output, w.entry.date, w.entry.time, false);
             SetFileAttributesA(w.output, w.entry.attributes);
+            if (g_settings.config.deleteAfterCommand) AppendExtractedFile(w.output);
         } else {
             DeleteFileA(w.temporary);
         }
