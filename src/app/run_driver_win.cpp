@@ -14,6 +14,7 @@
 #include "paths/path_utils.h"
 #include "post/after_extraction.h"
 #include "resources/resource_ids.h"
+#include "ui/dialogs.h"
 #include "ui/messages.h"
 #include "ui/progress.h"
 
@@ -23,6 +24,7 @@ namespace {
 struct Run {
     char* archivePath;  // kPathSize; the program's own file for the embedded archive
     char baseFolder[kPathSize];  // the archive's folder, ending in '\'
+    char archiveBaseName[kPathSize];  // its file name without the last extension, for the dialog
     long centralDirectory;       // also the Progress window's range
     int temporaryDestination;    // the %temp% rule made the destination (for the clean-up)
 };
@@ -68,17 +70,24 @@ bool RefuseDestination() {
     return false;
 }
 
-// Turns the destination of the Run settings into a full folder path ending in '\'.
-// False when the run ends here.
+// Turns the destination of the Run settings into a full folder path ending in '\', with
+// the user's help unless the dialog is skipped. False when the run ends here.
 bool SettleDestination(Run& run) {
     char* destination = g_settings.config.destination;
     if (destination[0] == 0) lstrcpynA(destination, run.baseFolder, kPathSize);
+    const bool askUser = !g_settings.config.skipDestinationDialog;
     for (;;) {
+        if (askUser && ShowDestinationDialog(run.archiveBaseName) != IDOK) return false;
         const Resolution resolution = ResolveDestination(destination, run.baseFolder);
         if (resolution == Resolution::Settled) break;
-        if (resolution == Resolution::TooLong) return RefuseDestination();
-        // Without the dialog nobody can change a base folder that is itself refused.
-        if (HasForbiddenCharacter(run.baseFolder)) return RefuseDestination();
+        if (resolution == Resolution::TooLong) {
+            // Told why, the user may type a shorter path in the dialog.
+            RefuseDestination();
+            if (!askUser) return false;
+        } else if (!askUser && HasForbiddenCharacter(run.baseFolder)) {
+            // Without the dialog nobody can change a base folder that is itself refused.
+            return RefuseDestination();
+        }
     }
     TrimTrailingBlanks(destination);
     if (!AppendTrailingBackslash(destination, kPathSize)) return RefuseDestination();
@@ -125,7 +134,9 @@ int RunOpenArchive(Run& run) {
     // archive's path is made full first (a path typed on a command line may be relative).
     char fullPath[kPathSize];
     const DWORD length = GetFullPathNameA(run.archivePath, kPathSize, fullPath, nullptr);
-    SplitPath(length > 0 && length < kPathSize ? fullPath : run.archivePath, run.baseFolder, nullptr);
+    SplitPath(length > 0 && length < kPathSize ? fullPath : run.archivePath, run.baseFolder, run.archiveBaseName);
+    if (char* extension = strrchr(run.archiveBaseName, '.')) *extension = 0;
+    TrimTrailingBlanks(run.archiveBaseName);
     if (!SettleDestination(run)) return 0;
     if (!EnsureDestinationExists()) return 1;
 

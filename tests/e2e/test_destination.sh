@@ -10,9 +10,9 @@ B="$E2E_WORK/base/a/b"   # the self-extracting file lives here
 
 # Command line: quoted archive and destination, with and without a command before them.
 mkdir named1 named2
-run_tail "$DUDORE_STUB" "/N \"$(winpath p.zip)\" \"$(winpath named1)\"" >/dev/null
+run_tail "$DUDORE_STUB" "/N /H \"$(winpath p.zip)\" \"$(winpath named1)\"" >/dev/null
 check "quoted archive and destination" test -f named1/f.txt
-run_tail "$DUDORE_STUB" "/N /O /E:\"setup.exe /s\" \"$(winpath p.zip)\" \"$(winpath named2/new)\"" >/dev/null
+run_tail "$DUDORE_STUB" "/N /H /O /E:\"setup.exe /s\" \"$(winpath p.zip)\" \"$(winpath named2/new)\"" >/dev/null
 check "a destination that does not exist yet is made" test -f named2/new/f.txt
 
 # Configured destinations: each case extracts into base/a/b's neighbourhood.

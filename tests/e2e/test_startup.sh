@@ -13,7 +13,7 @@ expect_eq "own archive: exit code" "$(run_to_end own.exe)" 0
 check "own archive: extracted" cmp -s src/a.txt out/a.txt
 
 mkdir named
-expect_eq "named ZIP: exit code" "$(run_tail "$DUDORE_STUB" "/N \"$(winpath plain.zip)\" \"$(winpath named)\"")" 0
+expect_eq "named ZIP: exit code" "$(run_tail "$DUDORE_STUB" "/N /H \"$(winpath plain.zip)\" \"$(winpath named)\"")" 0
 check "named ZIP: extracted into the named folder" cmp -s src/a.txt named/a.txt
 
 # Silence: a message box would hold the program until the time limit (exit code 124).

@@ -1,0 +1,121 @@
+// Destination dialog and the shell's folder browser.
+//
+// The dialog edits the destination of the Run settings in place; every command reads the
+// edit box again first, so whatever the browser leaves in the buffer on Cancel is never
+// used. Text longer than the destination's 260 bytes is refused, never cut: a cut path
+// would name another folder.
+#include "app/state.h"
+#include "paths/path_utils.h"
+#include "resources/resource_ids.h"
+#include "ui/dialogs.h"
+#include "ui/messages.h"
+
+// After the project's headers: the shell's own "Folder" would be shadowed otherwise.
+#include <shlobj.h>
+#include <string.h>
+
+namespace {
+
+// The archive base name of the dialog that is open (one at a time, on the main thread).
+const char* g_archiveBaseName;
+
+// Reads the edit box into the destination. False, and the destination unchanged, when the
+// text does not fit; the buffer has room for two bytes more, so a text cut short at a
+// double-byte character is still seen to be too long.
+bool ReadDestination(HWND dialog) {
+    char text[kPathSize + 2];
+    GetDlgItemTextA(dialog, IDC_DEST_EDIT, text, sizeof text);
+    if (strlen(text) >= kPathSize) return false;
+    lstrcpynA(g_settings.config.destination, text, kPathSize);
+    return true;
+}
+
+void OnCreateFolderClicked(HWND dialog) {
+    char* destination = g_settings.config.destination;
+    const bool checked = IsDlgButtonChecked(dialog, IDC_DEST_CREATE_FOLDER) == BST_CHECKED;
+    if (ReadDestination(dialog) && ApplyArchiveFolder(destination, g_archiveBaseName, checked)) {
+        SetDlgItemTextA(dialog, IDC_DEST_EDIT, destination);
+    } else {
+        SendDlgItemMessageA(dialog, IDC_DEST_CREATE_FOLDER, BM_SETCHECK, BST_UNCHECKED, 0);  // nothing was added
+    }
+}
+
+void OnBrowse(HWND dialog) {
+    char* destination = g_settings.config.destination;
+    ReadDestination(dialog);
+    if (BrowseForFolder(dialog, destination, destination)) SetDlgItemTextA(dialog, IDC_DEST_EDIT, destination);
+}
+
+INT_PTR CALLBACK DestinationProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        g_archiveBaseName = reinterpret_cast<const char*>(lParam);
+        SetDlgItemTextA(dialog, IDC_DEST_EDIT, g_settings.config.destination);
+        return TRUE;
+    }
+    if (message != WM_COMMAND) return FALSE;
+    switch (wParam) {
+        case IDOK:
+            if (ReadDestination(dialog)) {
+                EndDialog(dialog, IDOK);
+            } else {
+                ShowStringMessage(dialog, IDS_INVALID_PATH, nullptr, MB_ICONERROR);
+            }
+            break;
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            break;
+        case IDC_DEST_CREATE_FOLDER:
+            OnCreateFolderClicked(dialog);
+            break;
+        case IDC_DEST_BROWSE:
+            OnBrowse(dialog);
+            break;
+    }
+    return FALSE;
+}
+
+// Opens the browser on the folder it was given.
+int CALLBACK OnBrowserEvent(HWND browser, UINT message, LPARAM, LPARAM preselection) {
+    if (message == BFFM_INITIALIZED) SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, preselection);
+    return 0;
+}
+
+}  // namespace
+
+bool ApplyArchiveFolder(char* destination, const char* archiveBaseName, bool checked) {
+    if (checked) {
+        // Room for the separator before the name and the one after it.
+        if (strlen(destination) + strlen(archiveBaseName) + 2 >= kPathSize) return false;
+        AppendTrailingBackslash(destination, kPathSize);
+        strcat(destination, archiveBaseName);
+    } else {
+        // Bytes, not folders: the name is cut wherever it first occurs in the last folder.
+        RemoveTrailingBackslash(destination);
+        char* found = strstr(destination, archiveBaseName);
+        if (found && LastSeparator(destination, false) < found - destination) *found = 0;
+    }
+    AppendTrailingBackslash(destination, kPathSize);
+    return true;
+}
+
+int ShowDestinationDialog(const char* archiveBaseName) {
+    return int(DialogBoxParamA(g_module, MAKEINTRESOURCEA(IDD_DESTINATION), nullptr, DestinationProc,
+                               reinterpret_cast<LPARAM>(archiveBaseName)));
+}
+
+int BrowseForFolder(HWND owner, char* path, const char* preselection) {
+    BROWSEINFOA info = {};
+    info.hwndOwner = owner;
+    info.pszDisplayName = path;
+    info.lpszTitle = kBrowseTitle;
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    if (preselection) info.lpfn = OnBrowserEvent;
+    info.lParam = reinterpret_cast<LPARAM>(preselection);
+    // The browser of the new style needs COM in a single-threaded apartment on this thread.
+    const HRESULT com = CoInitialize(nullptr);
+    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    const int found = chosen ? SHGetPathFromIDListA(chosen, path) : 0;
+    CoTaskMemFree(chosen);
+    if (SUCCEEDED(com)) CoUninitialize();
+    return found;
+}
