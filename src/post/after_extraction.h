@@ -28,8 +28,9 @@ void PrepareCommand(CommandLaunch& launch, const char* command, const char* dest
 // any installer window that showed up has gone.
 void RunCommand(const char* command, const char* destination, bool wait);
 
-// A window of one of the known installer kinds. Fills exactly one of `className` and
-// `title` (kWindowNameSize each) with the name it was found by; both empty when none is.
+// A window of one of the known installer kinds. `className` and `title` (kWindowNameSize
+// each) come in empty; exactly one of them leaves with the name the window was found by,
+// and both stay empty when none is found.
 HWND FindInstallerWindow(char* className, char* title);
 
 // ---- Extracted-file list and clean-up ----------------------------------------------------
@@ -41,7 +42,8 @@ void ReleaseExtractedFiles();
 
 // Deletes every listed file (each path begins with `destination`, which ends in '\'), then
 // the emptied folders that held them, deepest first; with `temporaryDestination` 1 also the
-// destination itself when nothing is left in it by then.
+// destination itself when nothing is left in it by then. Walks the list once, and leaves
+// it fit only for its release.
 void CleanUpExtractedFiles(const char* destination, int temporaryDestination);
 
 // Removes every empty folder in the tree of `folder`, deepest first, and `folder` itself

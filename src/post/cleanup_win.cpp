@@ -18,26 +18,17 @@ constexpr UINT kListFlags = GMEM_MOVEABLE | GMEM_ZEROINIT;
 // trailing '\', in the order met; a folder met again after another one is recorded again.
 constexpr size_t kMaxFolders = 65536;
 struct FolderArray {
-    char** entries;  // kMaxFolders pointers once the first folder is recorded
+    char** entries;  // kMaxFolders pointers into the list once the first folder is recorded
     size_t count;    // never above kMaxFolders
 };
 
-void RecordFolder(FolderArray& folders, const char* folder) {
+void RecordFolder(FolderArray& folders, char* folder) {
     if (folders.count > 0 && lstrcmpiA(folders.entries[folders.count - 1], folder) == 0) return;
     // A full array records nothing more: the files of later folders are deleted all the
     // same, only those folders stay.
     if (folders.count == kMaxFolders) return;
     if (!folders.entries) folders.entries = static_cast<char**>(malloc(kMaxFolders * sizeof(char*)));
-    if (!folders.entries) return;
-    const size_t size = strlen(folder) + 1;
-    char* copy = static_cast<char*>(malloc(size));
-    if (!copy) return;
-    memcpy(copy, folder, size);
-    folders.entries[folders.count++] = copy;
-}
-
-bool IsDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+    if (folders.entries) folders.entries[folders.count++] = folder;
 }
 
 }  // namespace
@@ -45,17 +36,18 @@ bool IsDotOrDotDot(const char* name) {
 void AppendExtractedFile(const char* path) {
     ExtractedFileList& list = g_extractedFiles;
     const size_t length = strlen(path) + 1;
-    HGLOBAL block = list.paths ? GlobalReAlloc(GlobalHandle(list.paths), list.size + length, kListFlags)
+    HGLOBAL block = list.block ? GlobalReAlloc(list.block, list.size + length, kListFlags)
                                : GlobalAlloc(kListFlags, length);
     if (!block) return;  // not listed: the file outlives the clean-up, nothing worse
     // The block may have moved; the new end is zero-filled, so the copy ends terminated.
+    list.block = block;
     list.paths = static_cast<char*>(GlobalLock(block));
     memcpy(list.paths + list.size, path, length - 1);
     list.size += length;
 }
 
 void ReleaseExtractedFiles() {
-    if (g_extractedFiles.paths) GlobalFree(GlobalHandle(g_extractedFiles.paths));
+    if (g_extractedFiles.block) GlobalFree(g_extractedFiles.block);
     g_extractedFiles = {};
 }
 
@@ -64,31 +56,30 @@ void CleanUpExtractedFiles(const char* destination, int temporaryDestination) {
     ExtractedFileList& list = g_extractedFiles;
     const size_t base = strlen(destination);
     FolderArray folders = {};
-    for (size_t at = 0; at < list.size && list.paths[at]; at += strlen(list.paths + at) + 1) {
+    for (size_t at = 0, next; at < list.size && list.paths[at]; at = next) {
         char* path = list.paths + at;
-        char* below = path + base;  // every listed path was built from the destination
-        const int separator = LastSeparator(below, false);
-        if (separator >= 0) {
-            below[separator] = 0;
-            RecordFolder(folders, below);
-            below[separator] = '\\';
-        }
+        next = at + strlen(path) + 1;
         SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path);
+        // The list is walked once: the path, no longer needed, is cut to its folder in place.
+        char* below = path + base;  // every listed path was built from the destination
+        const int separator = LastSeparator(below, false);
+        if (separator < 0) continue;
+        below[separator] = 0;
+        RecordFolder(folders, below);
     }
     if (temporaryDestination == 1) RemoveDirectoryA(destination);
     char folder[kPathSize];
     for (size_t i = 0; i < folders.count; ++i) {
         // Destination and folder come from one listed path, so they fit together.
         if (JoinPath(folder, destination, folders.entries[i])) RemoveFolderTree(folder, destination);
-        free(folders.entries[i]);
     }
     free(folders.entries);
 }
 
 int RemoveFolderTree(const char* folder, const char* root) {
     const size_t length = strlen(folder);
-    if (length == 0 || folder[length - 1] == '.') return 0;
+    if (length == 0 || folder[length - 1] == '.') return 0;  // also "." and ".." below a folder
     // The pattern buffer later holds each child's path, which the 512-byte child limit keeps
     // within it.
     constexpr size_t kPatternSize = 520, kChildSize = 512;
@@ -104,8 +95,9 @@ int RemoveFolderTree(const char* folder, const char* root) {
     do {
         const char* name = found.cFileName;
         // Links to folders elsewhere are not followed: nothing outside the tree is touched.
+        // ("." and ".." end in '.', which the call for them turns away at once.)
         const DWORD kind = found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
-        if (kind != FILE_ATTRIBUTE_DIRECTORY || IsDotOrDotDot(name)) continue;
+        if (kind != FILE_ATTRIBUTE_DIRECTORY) continue;
         const size_t size = strlen(name) + 1;
         if (prefix + size > kChildSize) continue;
         memcpy(pattern + prefix, name, size);

@@ -21,6 +21,11 @@ bool IsExeExtension(const char* dot) {
     return (dot[1] | 0x20) == 'e' && (dot[2] | 0x20) == 'x' && (dot[3] | 0x20) == 'e';
 }
 
+// A window by the class or the title that is not empty.
+HWND FindWindowByName(const char* className, const char* title) {
+    return FindWindowA(className[0] ? className : nullptr, title[0] ? title : nullptr);
+}
+
 }  // namespace
 
 void PrepareCommand(CommandLaunch& launch, const char* command, const char* destination, bool hasRundll32) {
@@ -56,16 +61,15 @@ void PrepareCommand(CommandLaunch& launch, const char* command, const char* dest
 }
 
 HWND FindInstallerWindow(char* className, char* title) {
-    static const char* const kInstallerClasses[] = {"MsiDialogCloseClass", "InstallShield_Win"};
-    for (const char* name : kInstallerClasses) {
-        lstrcpynA(className, name, kWindowNameSize);
-        if (HWND window = FindWindowA(className, nullptr)) return window;
+    // Two window classes, then one title, in this order.
+    static const char* const kNames[] = {"MsiDialogCloseClass", "InstallShield_Win", "Setup"};
+    for (int i = 0; i < 3; ++i) {
+        char* name = i < 2 ? className : title;
+        lstrcpynA(name, kNames[i], kWindowNameSize);
+        if (HWND window = FindWindowByName(className, title)) return window;
+        name[0] = 0;
     }
-    className[0] = 0;
-    lstrcpynA(title, "Setup", kWindowNameSize);
-    HWND window = FindWindowA(nullptr, title);
-    if (!window) title[0] = 0;
-    return window;
+    return nullptr;
 }
 
 void RunCommand(const char* command, const char* destination, bool wait) {
@@ -110,6 +114,6 @@ void RunCommand(const char* command, const char* destination, bool wait) {
     // Watched by name, not by handle: the wait lasts while any such window exists.
     while (window) {
         Sleep(100);
-        window = FindWindowA(className[0] ? className : nullptr, title[0] ? title : nullptr);
+        window = FindWindowByName(className, title);
     }
 }
