@@ -2,7 +2,8 @@
 # The command after extraction: a stand-in setup program (fake_setup.exe, which logs what
 # it was given) runs from the destination with its parameters and working folder, and not
 # after a cancel. With delete-after the stub waits for the program and for a "Setup" window
-# it hands over to, then deletes the extracted files and their emptied folders.
+# it hands over to, then deletes the extracted files and their emptied folders; a %temp%
+# private destination goes too.
 source "$(dirname "$0")/lib.sh"
 
 # Wine hands the environment on to the stub and from it to the program.
@@ -85,5 +86,19 @@ check "waited: the files were there while the program ran" logged "present sub"
 check "waited: the program had ended" logged end
 check "waited: then they are deleted" test ! -e out5/fake_setup.exe -a ! -e out5/top.txt -a ! -e out5/sub -a ! -e out5/a/b
 check "waited: the destination itself stays" test -d out5
+
+# ---- Delete-after with the %temp% private destination ---------------------------------------
+mkdir flat && cp src/fake_setup.exe flat/ && echo "readme" > flat/readme
+(cd flat && zip -q -X ../flat.zip fake_setup.exe readme)
+temp_folder=$("$DUDORE_WINE" cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')
+private=$("$DUDORE_WINE" winepath -u "$temp_folder\\~private.exe" </dev/null 2>/dev/null | tr -d '\r')
+rm -rf "$private" setup.log
+make_sfx -o private.exe -d '%temp%' --skip-dialog --overwrite -c 'fake_setup.exe sleep:500 check:readme' \
+  --delete-after flat.zip >/dev/null
+expect_eq "%temp%: exit code" "$(run_to_end private.exe)" 0
+check "%temp%: the program ran in the private folder" logged "present readme"
+expect_eq "%temp%: which is named after the program" "$(log | grep '^folder=' | tr 'A-Z' 'a-z')" \
+  "$(printf 'folder=%s\\~private.exe' "$temp_folder" | tr 'A-Z' 'a-z')"
+check "%temp%: the private folder is removed" test ! -e "$private"
 
 finish
