@@ -19,31 +19,28 @@ constexpr char kShellFolders[] = "Software\\MicroSoft\\Windows\\CurrentVersion\\
 enum Macro { kDesktop, kMyDocuments, kProgramFiles, kSystemDir, kWinDir, kTemp, kUnknown };
 constexpr char kMacroNames[kUnknown][13] = {"Desktop", "MyDocuments", "ProgramFiles", "SystemDir", "WinDir", "temp"};
 
-// A Shell Folders value of the user, used as stored whatever its type. A missing key or
-// value leaves the expansion empty.
-bool ReadShellFolder(const char* value, char* expansion) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, KEY_READ, &key) != ERROR_SUCCESS) return true;
-    DWORD size = kSystemValueSize;
-    const LONG status = RegQueryValueExA(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(expansion), &size);
-    RegCloseKey(key);
-    expansion[status == ERROR_SUCCESS ? size : 0] = 0;
-    return status != ERROR_MORE_DATA;
-}
-
 // Fills `expansion` (kPathSize) for macro `name`, compared case-sensitively; an unknown
 // name leaves it empty. False when the value does not fit.
 bool ExpandMacro(const char* name, char* expansion) {
     int macro = kDesktop;
     while (macro < kUnknown && lstrcmpA(name, kMacroNames[macro]) != 0) ++macro;
     UINT length = 0;
-    switch (macro) {
-        case kDesktop: return ReadShellFolder(kMacroNames[kDesktop], expansion);
-        case kMyDocuments: return ReadShellFolder("Personal", expansion);
-        case kSystemDir: length = GetSystemDirectoryA(expansion, kSystemValueSize); break;
-        case kTemp: length = GetTempPathA(kSystemValueSize, expansion); break;
-        case kProgramFiles:
-        case kWinDir: length = GetWindowsDirectoryA(expansion, kSystemValueSize); break;
+    if (macro <= kMyDocuments) {
+        // A Shell Folders value of the user, used as stored whatever its type. A missing
+        // key or value leaves the expansion empty.
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, KEY_READ, &key) != ERROR_SUCCESS) return true;
+        DWORD size = kSystemValueSize;
+        const LONG status = RegQueryValueExA(key, macro == kDesktop ? "Desktop" : "Personal", nullptr, nullptr,
+                                             reinterpret_cast<BYTE*>(expansion), &size);
+        RegCloseKey(key);
+        expansion[status == ERROR_SUCCESS ? size : 0] = 0;
+        return status != ERROR_MORE_DATA;
+    }
+    if (macro == kTemp) {
+        length = GetTempPathA(kSystemValueSize, expansion);
+    } else if (macro < kUnknown) {
+        length = (macro == kSystemDir ? GetSystemDirectoryA : GetWindowsDirectoryA)(expansion, kSystemValueSize);
     }
     // The calls return the size they need when the buffer is too small, and 0 on failure.
     if (length >= kSystemValueSize) return false;

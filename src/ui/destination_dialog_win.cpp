@@ -30,48 +30,41 @@ bool ReadDestination(HWND dialog) {
     return true;
 }
 
-void OnCreateFolderClicked(HWND dialog) {
+// True when the edit box is to show the destination again.
+bool OnCommand(HWND dialog, WPARAM command) {
     char* destination = g_settings.config.destination;
-    const bool checked = IsDlgButtonChecked(dialog, IDC_DEST_CREATE_FOLDER) == BST_CHECKED;
-    if (ReadDestination(dialog) && ApplyArchiveFolder(destination, g_archiveBaseName, checked)) {
-        SetDlgItemTextA(dialog, IDC_DEST_EDIT, destination);
-    } else {
-        SendDlgItemMessageA(dialog, IDC_DEST_CREATE_FOLDER, BM_SETCHECK, BST_UNCHECKED, 0);  // nothing was added
-    }
-}
-
-void OnBrowse(HWND dialog) {
-    char* destination = g_settings.config.destination;
-    ReadDestination(dialog);
-    if (BrowseForFolder(dialog, destination, destination)) SetDlgItemTextA(dialog, IDC_DEST_EDIT, destination);
-}
-
-INT_PTR CALLBACK DestinationProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        g_archiveBaseName = reinterpret_cast<const char*>(lParam);
-        SetDlgItemTextA(dialog, IDC_DEST_EDIT, g_settings.config.destination);
-        return TRUE;
-    }
-    if (message != WM_COMMAND) return FALSE;
-    switch (wParam) {
+    switch (command) {
         case IDOK:
             if (ReadDestination(dialog)) {
                 EndDialog(dialog, IDOK);
             } else {
                 ShowStringMessage(dialog, IDS_INVALID_PATH, nullptr, MB_ICONERROR);
             }
-            break;
+            return false;
         case IDCANCEL:
             EndDialog(dialog, IDCANCEL);
-            break;
-        case IDC_DEST_CREATE_FOLDER:
-            OnCreateFolderClicked(dialog);
-            break;
+            return false;
+        case IDC_DEST_CREATE_FOLDER: {
+            const bool checked = IsDlgButtonChecked(dialog, IDC_DEST_CREATE_FOLDER) == BST_CHECKED;
+            if (ReadDestination(dialog) && ApplyArchiveFolder(destination, g_archiveBaseName, checked)) return true;
+            SendDlgItemMessageA(dialog, IDC_DEST_CREATE_FOLDER, BM_SETCHECK, BST_UNCHECKED, 0);  // nothing was added
+            return false;
+        }
         case IDC_DEST_BROWSE:
-            OnBrowse(dialog);
-            break;
+            ReadDestination(dialog);
+            return BrowseForFolder(dialog, destination, destination) != 0;
     }
-    return FALSE;
+    return false;
+}
+
+INT_PTR CALLBACK DestinationProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        g_archiveBaseName = reinterpret_cast<const char*>(lParam);
+    } else if (message != WM_COMMAND || !OnCommand(dialog, wParam)) {
+        return FALSE;
+    }
+    SetDlgItemTextA(dialog, IDC_DEST_EDIT, g_settings.config.destination);
+    return message == WM_INITDIALOG;
 }
 
 // Opens the browser on the folder it was given.
@@ -111,11 +104,8 @@ int BrowseForFolder(HWND owner, char* path, const char* preselection) {
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
     if (preselection) info.lpfn = OnBrowserEvent;
     info.lParam = reinterpret_cast<LPARAM>(preselection);
-    // The browser of the new style needs COM in a single-threaded apartment on this thread.
-    const HRESULT com = CoInitialize(nullptr);
     LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
     const int found = chosen ? SHGetPathFromIDListA(chosen, path) : 0;
     CoTaskMemFree(chosen);
-    if (SUCCEEDED(com)) CoUninitialize();
     return found;
 }
