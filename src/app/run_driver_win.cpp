@@ -24,7 +24,6 @@ namespace {
 struct Run {
     char* archivePath;  // kPathSize; the program's own file for the embedded archive
     char baseFolder[kPathSize];  // the archive's folder, ending in '\'
-    char archiveBaseName[kPathSize];  // its file name without the last extension, for the dialog
     long centralDirectory;       // also the Progress window's range
     int temporaryDestination;    // the %temp% rule made the destination (for the clean-up)
 };
@@ -71,13 +70,14 @@ bool RefuseDestination() {
 }
 
 // Turns the destination of the Run settings into a full folder path ending in '\', with
-// the user's help unless the dialog is skipped. False when the run ends here.
-bool SettleDestination(Run& run) {
+// the user's help unless the dialog is skipped (`archiveBaseName` is for its check box).
+// False when the run ends here.
+bool SettleDestination(const Run& run, const char* archiveBaseName) {
     char* destination = g_settings.config.destination;
     if (destination[0] == 0) lstrcpynA(destination, run.baseFolder, kPathSize);
     const bool askUser = !g_settings.config.skipDestinationDialog;
     for (;;) {
-        if (askUser && ShowDestinationDialog(run.archiveBaseName) != IDOK) return false;
+        if (askUser && ShowDestinationDialog(archiveBaseName) != IDOK) return false;
         const Resolution resolution = ResolveDestination(destination, run.baseFolder);
         if (resolution == Resolution::Settled) break;
         if (resolution == Resolution::TooLong) {
@@ -134,10 +134,12 @@ int RunOpenArchive(Run& run) {
     // archive's path is made full first (a path typed on a command line may be relative).
     char fullPath[kPathSize];
     const DWORD length = GetFullPathNameA(run.archivePath, kPathSize, fullPath, nullptr);
-    SplitPath(length > 0 && length < kPathSize ? fullPath : run.archivePath, run.baseFolder, run.archiveBaseName);
-    if (char* extension = strrchr(run.archiveBaseName, '.')) *extension = 0;
-    TrimTrailingBlanks(run.archiveBaseName);
-    if (!SettleDestination(run)) return 0;
+    // The archive's file name without its last extension.
+    char archiveBaseName[kPathSize];
+    SplitPath(length > 0 && length < kPathSize ? fullPath : run.archivePath, run.baseFolder, archiveBaseName);
+    if (char* extension = strrchr(archiveBaseName, '.')) *extension = 0;
+    TrimTrailingBlanks(archiveBaseName);
+    if (!SettleDestination(run, archiveBaseName)) return 0;
     if (!EnsureDestinationExists()) return 1;
 
     Extract(run);

@@ -82,7 +82,8 @@ bool ApplyArchiveFolder(char* destination, const char* archiveBaseName, bool che
         AppendTrailingBackslash(destination, kPathSize);
         strcat(destination, archiveBaseName);
     } else {
-        // Bytes, not folders: the name is cut wherever it first occurs in the last folder.
+        // Bytes, not folders: the name's first occurrence is cut off, with all behind it,
+        // when no separator follows it.
         RemoveTrailingBackslash(destination);
         char* found = strstr(destination, archiveBaseName);
         if (found && LastSeparator(destination, false) < found - destination) *found = 0;
