@@ -24,8 +24,7 @@ const char* g_archiveBaseName;
 // double-byte character is still seen to be too long.
 bool ReadDestination(HWND dialog) {
     char text[kPathSize + 2];
-    GetDlgItemTextA(dialog, IDC_DEST_EDIT, text, sizeof text);
-    if (strlen(text) >= kPathSize) return false;
+    if (GetDlgItemTextA(dialog, IDC_DEST_EDIT, text, sizeof text) >= kPathSize) return false;
     lstrcpynA(g_settings.config.destination, text, kPathSize);
     return true;
 }
