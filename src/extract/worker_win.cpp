@@ -21,11 +21,6 @@
 
 namespace {
 
-constexpr int kOverwriteYes = 6, kOverwriteNo = 7, kOverwriteYesToAll = 100, kOverwriteCancel = -1;
-
-// Until the overwrite dialog exists, an existing file is replaced.
-int AskOverwrite(const char* /*path*/) { return kOverwriteYes; }
-
 // The state of one worker run.
 struct Worker {
     uint8_t* work;  // the Work buffer, kWorkBufferSize bytes
@@ -63,7 +58,8 @@ int DecideOverwrite(Worker& w) {
     const DWORD entryTime = w.entry.DosDateTime();
     int decision;
     if (settings.newerOnly) return existingTime < entryTime ? 1 : 0;
-    switch (AskOverwrite(w.output)) {
+    OverwriteRequest request = {w.output, existingTime, entryTime, existingSize, w.entry.uncompressedSize};
+    switch (AskOverwrite(&request)) {
         case kOverwriteNo:
             decision = 0;
             break;

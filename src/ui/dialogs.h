@@ -25,3 +25,27 @@ struct PasswordRequest {
 
 // Asks for the password of an encrypted entry: kPasswordOk, kPasswordCancel or kPasswordSkip.
 int AskPassword(PasswordRequest* request);
+
+// Overwrite decisions. Newer also sets g_settings.newerOnly and answers kOverwriteYes.
+constexpr int kOverwriteYes = 6, kOverwriteNo = 7, kOverwriteYesToAll = 100, kOverwriteCancel = -1;
+
+// Times are DOS date-times (date in the high half, so they compare in time order).
+struct OverwriteRequest {
+    const char* path;    // the output path, which is the existing file's
+    DWORD existingTime;  // local time of its last write; 0 when it could not be opened
+    DWORD newTime;       // the entry's
+    DWORD existingSize;  // low 32 bits; 0 when it could not be opened
+    DWORD newSize;       // the entry's uncompressed size
+};
+
+// Asks whether the entry replaces the existing file; Cancel also closes the Progress window.
+int AskOverwrite(const OverwriteRequest* request);
+
+// The overwrite dialog's detail texts, apart so that they can be tested without a window.
+constexpr int kDateTimeTextSize = 128;
+// String 9 filled with the date and time; its "%%s" comes out as "%s", the place of the
+// size. Returns the length written to `out` (kDateTimeTextSize bytes).
+int FormatDateTimeText(DWORD dosDateTime, char* out);
+// The size with a ',' between groups of three digits, in a static buffer that the next
+// call overwrites.
+const char* GroupedSizeText(DWORD size);
