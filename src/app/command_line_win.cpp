@@ -147,7 +147,7 @@ const char* FindCommandTail(const char* p) {
     return p;
 }
 
-int StartUp(HINSTANCE module, const char* tail, int /*showCommand*/) {
+int StartUp(HINSTANCE module, const char* tail) {
     InitCommonControls();
     char archivePath[kPathSize] = {};
     g_module = module;

@@ -37,7 +37,7 @@ Resolution Climb(char* destination, const char* baseFolder) {
 
 }  // namespace
 
-bool HasForbiddenCharacter(const char* text) { return wcspbrk(ToUtf16(text), L";*?\"<>|") != nullptr; }
+bool HasForbiddenCharacter(const char* text) { return FindAnyOf(ToUtf16(text), L";*?\"<>|") != nullptr; }
 
 Resolution ResolveDestination(char* destination, const char* baseFolder) {
     SlashesToBackslashes(destination);
@@ -55,10 +55,10 @@ Resolution ResolveDestination(char* destination, const char* baseFolder) {
     } else if (destination[0] == '\\' && destination[1] != '\\') {
         join = true;
         rest = destination + 1;
-    } else if (strncmp(destination, ".\\", 2) == 0) {
+    } else if (destination[0] == '.' && destination[1] == '\\') {
         join = true;
         rest = destination + 2;
-    } else if (strncmp(destination, "..\\", 3) == 0) {
+    } else if (destination[0] == '.' && destination[1] == '.' && destination[2] == '\\') {
         result = Climb(destination, baseFolder);
         if (result != Resolution::Settled) return result;
     }

@@ -4,14 +4,12 @@
 
 #include "app/startup.h"
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // this image, as mapped: its module handle
+
 extern "C"
 #if defined(__i386__)
     __attribute__((force_align_arg_pointer))
 #endif
     void __stdcall ProcessEntry() {
-    STARTUPINFOA startup;
-    startup.dwFlags = 0;
-    GetStartupInfoA(&startup);
-    const int showCommand = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
-    ExitProcess(UINT(StartUp(GetModuleHandleA(nullptr), FindCommandTail(GetCommandLineA()), showCommand)));
+    ExitProcess(UINT(StartUp(reinterpret_cast<HINSTANCE>(&__ImageBase), FindCommandTail(GetCommandLineA()))));
 }

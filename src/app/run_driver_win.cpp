@@ -125,7 +125,14 @@ void Extract(const Run& run) {
 
 void OpenExplorer() {
     MessageBeep(MB_ICONASTERISK);
-    ShellExecuteA(nullptr, "open", "explorer", g_settings.config.destination, nullptr, SW_SHOWDEFAULT);
+    // The same call as the configured command's, so one import serves both.
+    SHELLEXECUTEINFOA execute = {};
+    execute.cbSize = sizeof execute;
+    execute.lpVerb = "open";
+    execute.lpFile = "explorer";
+    execute.lpParameters = g_settings.config.destination;
+    execute.nShow = SW_SHOWDEFAULT;
+    ShellExecuteExA(&execute);
 }
 
 int RunOpenArchive(Run& run) {
@@ -137,7 +144,7 @@ int RunOpenArchive(Run& run) {
     // The archive's file name without its last extension.
     char archiveBaseName[kPathSize];
     SplitPath(length > 0 && length < kPathSize ? fullPath : run.archivePath, run.baseFolder, archiveBaseName);
-    if (char* extension = strrchr(archiveBaseName, '.')) *extension = 0;
+    if (char* extension = LastDot(archiveBaseName)) *extension = 0;
     TrimTrailingBlanks(archiveBaseName);
     if (!SettleDestination(run, archiveBaseName)) return 0;
     if (!EnsureDestinationExists()) return 1;

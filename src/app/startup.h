@@ -9,7 +9,7 @@
 const char* FindCommandTail(const char* commandLine);
 
 // Prepares the process-wide state, reads the switches and runs one extraction. Always 0.
-int StartUp(HINSTANCE module, const char* tail, int showCommand);
+int StartUp(HINSTANCE module, const char* tail);
 
 // Reads the switches of `tail` into `settings` and the archive path (kPathSize bytes) into
 // `archivePath`. 1 to go on; 0 to end the process silently (no such archive, or a tail,

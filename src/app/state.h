@@ -34,12 +34,11 @@ extern ZipReader g_reader;
 
 // Extracted-file list: the zero-terminated full paths of the files extracted and verified,
 // one after another in the order written; `size` counts every byte, terminators included.
-// A moveable global block, null until the first path. Appended by the worker only when
-// delete after command is set; walked by the clean-up and released by the main thread
-// after the worker ended.
+// One heap block, null until the first path. Appended by the worker only when delete
+// after command is set; walked by the clean-up and released by the main thread after the
+// worker ended.
 struct ExtractedFileList {
-    HGLOBAL block;
-    char* paths;  // the block, locked
+    char* paths;
     size_t size;
 };
 extern ExtractedFileList g_extractedFiles;

@@ -4,8 +4,7 @@
 #include "archive/self_check.h"
 
 #include <commctrl.h>
-#include <fcntl.h>
-#include <io.h>
+#include <stdio.h>
 
 #include "app/run_driver.h"
 #include "archive/crc32.h"
@@ -32,31 +31,33 @@ DWORD ArchiveSelfCheck(HWND owner, HINSTANCE module, DWORD expected) {
     BuildCrcTable();
     char path[MAX_PATH];
     GetModuleFileNameA(module, path, sizeof path);
-    const int file = _open(path, _O_RDONLY | _O_BINARY);
-    if (file == -1) return 0;
-    const long length = _filelength(file);
+    // Its own stream, not the archive's: the archive stream's position stays where it is.
+    FILE* file = fopen(path, "rb");
+    if (!file) return 0;
+    fseek(file, 0, SEEK_END);
+    const long length = ftell(file);
     const long archiveStart = long(OwnBlockOffset()) + long(kBlockSize);
 
     HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_CRC_CHECK), nullptr, nullptr, 0);
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
-    _lseek(file, archiveStart, SEEK_SET);
+    fseek(file, archiveStart, SEEK_SET);
     SendMessageA(bar, PBM_SETRANGE32, 0, (length - archiveStart) / kBarUnit);
 
     uint8_t block[kReadBlock];
     uint32_t crc = 0;
     unsigned long total = 0;
     for (;;) {
-        const int got = _read(file, block, kReadBlock);
-        if (got <= 0) break;
-        crc = UpdateCrc(crc, block, unsigned(got));
-        total += unsigned(got);
+        const size_t got = fread(block, 1, kReadBlock, file);
+        if (got == 0) break;
+        crc = UpdateCrc(crc, block, got);
+        total += got;
         Sleep(0);
         SendMessageA(bar, PBM_SETPOS, total / kBarUnit, 0);
         PumpOneMessage(window);
     }
-    _close(file);
+    fclose(file);
     if (window) DestroyWindow(window);
 
     if (expected == 0 || expected == crc) return crc;

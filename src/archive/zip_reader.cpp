@@ -19,9 +19,17 @@ constexpr size_t kScratchSize = 2048;
 constexpr uint32_t kMaxStoredName = 260;
 constexpr size_t kScanOverlap = 20;  // a window's last bytes start the next window
 
-uint32_t Read16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+// Fields are little-endian, as the machines we build for are: one load each.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+uint32_t Read16(const uint8_t* p) {
+    uint16_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
 uint32_t Read32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+    uint32_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
 }
 
 bool IsSignature(const uint8_t* p, uint8_t a, uint8_t b) {
@@ -59,8 +67,8 @@ uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry) {
     static const uint8_t kInverted[4] = {uint8_t(~'P'), uint8_t(~'K'), uint8_t(~1), uint8_t(~2)};
     int matched = 0;
     while (matched < 4) {
-        const int c = fgetc(file);
-        if (c == EOF) break;
+        uint8_t c;
+        if (fread(&c, 1, 1, file) != 1) break;
         if (c == uint8_t(~kInverted[matched])) {
             ++matched;
         } else {

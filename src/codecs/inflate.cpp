@@ -622,8 +622,10 @@ int RunBlocks(Inflater& z) {
 int InflateBlocks(EntryStream& s, bool deflate64) {
     // The window is cleared so that a distance reaching before the entry's first byte
     // copies zeros.
-    uint8_t* const block = static_cast<uint8_t*>(calloc(1, kSlidingWindowSize + kInputCapacity + kInputPadding));
+    constexpr size_t kBlockSize = kSlidingWindowSize + kInputCapacity + kInputPadding;
+    uint8_t* const block = static_cast<uint8_t*>(malloc(kBlockSize));
     if (!block) return kInflateNoMemory;
+    memset(block, 0, kBlockSize);
     Inflater z = {};
     z.stream = &s;
     z.cancelState = s.host->cancelState;

@@ -23,7 +23,9 @@ constexpr char kMacroNames[kUnknown][13] = {"Desktop", "MyDocuments", "ProgramFi
 // name leaves it empty. False when the value does not fit.
 bool ExpandMacro(const char* name, char* expansion) {
     int macro = kDesktop;
-    while (macro < kUnknown && lstrcmpA(name, kMacroNames[macro]) != 0) ++macro;
+    const size_t compared = strlen(name) + 1;  // the terminator too: a longer name is another
+    while (macro < kUnknown && (compared > sizeof kMacroNames[0] || memcmp(name, kMacroNames[macro], compared) != 0))
+        ++macro;
     UINT length = 0;
     if (macro <= kMyDocuments) {
         // A Shell Folders value of the user, used as stored whatever its type. A missing

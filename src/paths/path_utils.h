@@ -21,6 +21,9 @@ int LastSeparator(const char* text, bool anySeparator);
 // Joins `a` and `b` into `out` (kPathSize; it may be `a`). False when it would not fit.
 bool JoinPath(char* out, const char* a, const char* b);
 
+// The last '.' of `text`, or null. ('.' is never the second byte of a double-byte character.)
+char* LastDot(char* text);
+
 // True when the byte at `position` is the second byte of a double-byte character.
 bool EndsInTrailByte(const char* text, int position);
 
@@ -41,6 +44,9 @@ int CreateFolderPath(const char* path);
 // `folder` (kPathSize) receives the drive and folder with its last separator; `name`
 // (kPathSize) the file name with its extension. Either may be null.
 void SplitPath(const char* path, char* folder, char* name);
+
+// The first character of `text` that is in `set`, or null.
+const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set);
 
 // True when `path`, once resolved by the system, lies strictly inside `folder`.
 bool IsInsideFolder(const char* folder, const char* path);

@@ -64,6 +64,13 @@ bool JoinPath(char* out, const char* a, const char* b) {
     return true;
 }
 
+char* LastDot(char* text) {
+    char* dot = nullptr;
+    for (; *text; ++text)
+        if (*text == '.') dot = text;
+    return dot;
+}
+
 bool EndsInTrailByte(const char* text, int position) {
     int walk = 0;
     while (walk < position) walk += IsDBCSLeadByte(BYTE(text[walk])) && text[walk + 1] ? 2 : 1;
@@ -80,10 +87,18 @@ bool AppendTrailingBackslash(char* path, size_t size) {
     return true;
 }
 
+const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set) {
+    for (; *text; ++text)
+        for (const wchar_t* c = set; *c; ++c)
+            if (*text == *c) return text;
+    return nullptr;
+}
+
 void RemoveTrailingBackslash(char* path) {
     const wchar_t* wide = ToUtf16(path);
-    const size_t units = wcslen(wide);
-    if (units > 0 && wide[units - 1] == L'\\') path[strlen(path) - 1] = 0;
+    if (*wide == 0) return;
+    while (wide[1]) ++wide;
+    if (*wide == L'\\') path[strlen(path) - 1] = 0;
 }
 
 int TrimTrailingBlanks(char* text) {
@@ -119,16 +134,18 @@ int StripParentReferences(char* name) {
 
 int CreateFolderPath(const char* path) {
     wchar_t wide[kWideSize];
-    lstrcpynW(wide, ToUtf16(path), kWideSize - 1);
-    size_t length = wcslen(wide);
+    memcpy(wide, ToUtf16(path), sizeof wide);
+    wide[kWideSize - 2] = 0;  // room for the '\\' appended below
+    size_t length = 0;
+    while (wide[length]) ++length;
 
     // The root: "X:\" or "\\server\share\".
     size_t root;
     if (length >= 3 && wide[1] == L':' && wide[2] == L'\\') {
         root = 2;
     } else if (length >= 8 && wide[0] == L'\\' && wide[1] == L'\\') {
-        const wchar_t* server = wcschr(wide + 2, L'\\');
-        const wchar_t* share = server ? wcschr(server + 1, L'\\') : nullptr;
+        const wchar_t* server = FindAnyOf(wide + 2, L"\\");
+        const wchar_t* share = server ? FindAnyOf(server + 1, L"\\") : nullptr;
         if (!share) return 0;
         root = size_t(share - wide);
     } else {
@@ -145,12 +162,10 @@ int CreateFolderPath(const char* path) {
         wide[separator] = 0;
         const char* part = ToAnsi(wide + start);
         wide[separator] = L'\\';
-        if (strlen(built) + strlen(part) + 2 > sizeof built) return 0;
-        strcat(built, part);
-        strcat(built, "\\");
+        if (!JoinPath(built, built, part) || !JoinPath(built, built, "\\")) return 0;
         if (GetFileAttributesA(built) == INVALID_FILE_ATTRIBUTES && !CreateDirectoryA(built, nullptr)) return 0;
         start = separator + 1;
-        const wchar_t* next = wcschr(wide + start, L'\\');
+        const wchar_t* next = FindAnyOf(wide + start, L"\\");
         separator = next ? size_t(next - wide) : length;
     }
     return 1;
@@ -169,35 +184,36 @@ void SplitPath(const char* path, char* folder, char* name) {
 }
 
 bool IsInsideFolder(const char* folder, const char* path) {
-    wchar_t fullFolder[kWideSize], fullPath[kWideSize];
-    const DWORD folderLength = GetFullPathNameW(ToUtf16(folder), kWideSize, fullFolder, nullptr);
-    if (folderLength == 0 || folderLength >= kWideSize) return false;
-    const DWORD pathLength = GetFullPathNameW(ToUtf16(path), kWideSize, fullPath, nullptr);
-    if (pathLength == 0 || pathLength >= kWideSize) return false;
+    // Both are resolved alike, so a path inside the folder begins with the folder's own
+    // bytes; names reach this point without "..\\", so no other spelling can lead inside.
+    char fullFolder[kPathSize], fullPath[kPathSize];
+    const DWORD folderLength = GetFullPathNameA(folder, kPathSize, fullFolder, nullptr);
+    if (folderLength == 0 || folderLength >= kPathSize) return false;
+    const DWORD pathLength = GetFullPathNameA(path, kPathSize, fullPath, nullptr);
+    if (pathLength == 0 || pathLength >= kPathSize) return false;
     DWORD prefix = folderLength;
-    while (prefix > 0 && fullFolder[prefix - 1] == L'\\') --prefix;
-    if (pathLength <= prefix + 1 || fullPath[prefix] != L'\\') return false;
-    fullPath[prefix] = 0;
-    fullFolder[prefix] = 0;
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, fullFolder, -1, fullPath, -1) == CSTR_EQUAL;
+    while (prefix > 0 && fullFolder[prefix - 1] == '\\' && !EndsInTrailByte(fullFolder, int(prefix - 1))) --prefix;
+    return pathLength > prefix + 1 && fullPath[prefix] == '\\' && !EndsInTrailByte(fullPath, int(prefix)) &&
+           memcmp(fullFolder, fullPath, prefix) == 0;
 }
 
 OutputKind BuildOutputPath(const char* destination, char* name, char* output) {
     TrimTrailingBlanks(name);
     const wchar_t* wide = ToUtf16(name);
-    if (*wide == 0 || wcspbrk(wide, kForbiddenInNames)) return OutputKind::InvalidName;
+    if (*wide == 0 || FindAnyOf(wide, kForbiddenInNames)) return OutputKind::InvalidName;
 
     const int lastSeparator = LastSeparator(name, false);
     if (lastSeparator < 0) {
         if (!JoinPath(output, destination, name)) return OutputKind::InvalidName;
         return IsInsideFolder(destination, output) ? OutputKind::File : OutputKind::InvalidName;
     }
-    const char* filePart = name + lastSeparator + 1;
+    char* filePart = name + lastSeparator + 1;
     char folder[kPathSize];
-    if (strlen(destination) + size_t(lastSeparator) + 1 >= sizeof folder) return OutputKind::InvalidName;
-    JoinPath(folder, destination, "");
-    strncat(folder, name, size_t(lastSeparator) + 1);
-    if (!JoinPath(output, folder, filePart)) return OutputKind::InvalidName;
+    const char kept = filePart[0];
+    filePart[0] = 0;  // the name up to its last '\\', for a moment
+    const bool fits = JoinPath(folder, destination, name);
+    filePart[0] = kept;
+    if (!fits || !JoinPath(output, folder, filePart)) return OutputKind::InvalidName;
     // Whatever the name holds, nothing may be created or written outside the destination.
     if (!IsInsideFolder(destination, output)) return OutputKind::InvalidName;
 

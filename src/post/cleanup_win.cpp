@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr UINT kListFlags = GMEM_MOVEABLE | GMEM_ZEROINIT;
 
 // The folders that held listed files, relative to the destination and without their
 // trailing '\', in the order met; a folder met again after another one is recorded again.
@@ -36,18 +35,15 @@ void RecordFolder(FolderArray& folders, char* folder) {
 void AppendExtractedFile(const char* path) {
     ExtractedFileList& list = g_extractedFiles;
     const size_t length = strlen(path) + 1;
-    HGLOBAL block = list.block ? GlobalReAlloc(list.block, list.size + length, kListFlags)
-                               : GlobalAlloc(kListFlags, length);
-    if (!block) return;  // not listed: the file outlives the clean-up, nothing worse
-    // The block may have moved; the new end is zero-filled, so the copy ends terminated.
-    list.block = block;
-    list.paths = static_cast<char*>(GlobalLock(block));
-    memcpy(list.paths + list.size, path, length - 1);
+    char* grown = static_cast<char*>(realloc(list.paths, list.size + length));
+    if (!grown) return;  // not listed: the file outlives the clean-up, nothing worse
+    list.paths = grown;  // the block may have moved
+    memcpy(list.paths + list.size, path, length);
     list.size += length;
 }
 
 void ReleaseExtractedFiles() {
-    if (g_extractedFiles.block) GlobalFree(g_extractedFiles.block);
+    free(g_extractedFiles.paths);
     g_extractedFiles = {};
 }
 

@@ -39,7 +39,7 @@ void PrepareCommand(CommandLaunch& launch, const char* command, const char* dest
     const size_t used = strlen(file);
     lstrcpynA(file + used, command, int(kRoom - used));
 
-    char* dot = strrchr(file, '.');
+    char* dot = LastDot(file);
     const bool inf = dot && lstrcmpiA(dot, ".inf") == 0;
     // Parameters follow only an ".exe": the byte after it ends the file name. The buffer is
     // zero-filled, so a command ending in ".exe" gets empty parameters.

@@ -44,9 +44,9 @@ bool OnCommand(HWND dialog, WPARAM command) {
             EndDialog(dialog, IDCANCEL);
             return false;
         case IDC_DEST_CREATE_FOLDER: {
-            const bool checked = IsDlgButtonChecked(dialog, IDC_DEST_CREATE_FOLDER) == BST_CHECKED;
+            const bool checked = IsChecked(dialog, IDC_DEST_CREATE_FOLDER);
             if (ReadDestination(dialog) && ApplyArchiveFolder(destination, g_archiveBaseName, checked)) return true;
-            SendDlgItemMessageA(dialog, IDC_DEST_CREATE_FOLDER, BM_SETCHECK, BST_UNCHECKED, 0);  // nothing was added
+            SendToControl(dialog, IDC_DEST_CREATE_FOLDER, BM_SETCHECK, BST_UNCHECKED, 0);  // nothing was added
             return false;
         }
         case IDC_DEST_BROWSE:
@@ -79,7 +79,7 @@ bool ApplyArchiveFolder(char* destination, const char* archiveBaseName, bool che
         // Room for the separator before the name and the one after it.
         if (strlen(destination) + strlen(archiveBaseName) + 2 >= kPathSize) return false;
         AppendTrailingBackslash(destination, kPathSize);
-        strcat(destination, archiveBaseName);
+        JoinPath(destination, destination, archiveBaseName);
     } else {
         // Bytes, not folders: the name's first occurrence is cut off, with all behind it,
         // when no separator follows it.

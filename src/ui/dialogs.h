@@ -4,6 +4,12 @@
 
 #include <windows.h>
 
+// Messages to a dialog's control, and a check box's state (one import serves them all).
+inline LRESULT SendToControl(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SendMessageA(GetDlgItem(dialog, id), message, wParam, lParam);
+}
+inline bool IsChecked(HWND dialog, int id) { return SendToControl(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
 // The destination dialog, before any extraction: edits the destination of the Run
 // settings in place. IDOK, or IDCANCEL (also Esc and the close box).
 int ShowDestinationDialog(const char* archiveBaseName);

@@ -52,8 +52,8 @@ void OnInit(HWND dialog, const OverwriteRequest* request) {
     // Both statics show the existing file's icon; WM_DESTROY gives it back once.
     SHFILEINFOA info;
     if (SHGetFileInfoA(request->path, 0, &info, sizeof info, SHGFI_ICON)) {
-        SendDlgItemMessageA(dialog, IDC_OVERWRITE_EXISTING_ICON, STM_SETICON, WPARAM(info.hIcon), 0);
-        SendDlgItemMessageA(dialog, IDC_OVERWRITE_NEW_ICON, STM_SETICON, WPARAM(info.hIcon), 0);
+        SendToControl(dialog, IDC_OVERWRITE_EXISTING_ICON, STM_SETICON, WPARAM(info.hIcon), 0);
+        SendToControl(dialog, IDC_OVERWRITE_NEW_ICON, STM_SETICON, WPARAM(info.hIcon), 0);
     }
     SetDetails(dialog, IDC_OVERWRITE_EXISTING_TEXT, request->existingTime, request->existingSize);
     SetDetails(dialog, IDC_OVERWRITE_NEW_TEXT, request->newTime, request->newSize);
@@ -84,7 +84,7 @@ INT_PTR CALLBACK OverwriteProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         return TRUE;
     }
     if (message == WM_DESTROY) {
-        DestroyIcon(HICON(SendDlgItemMessageA(dialog, IDC_OVERWRITE_EXISTING_ICON, STM_GETICON, 0, 0)));
+        DestroyIcon(HICON(SendToControl(dialog, IDC_OVERWRITE_EXISTING_ICON, STM_GETICON, 0, 0)));
         return FALSE;
     }
     if (message != WM_COMMAND) return FALSE;

@@ -20,7 +20,7 @@ void SetMasked(HWND dialog, bool masked) {
 
 void OnInit(HWND dialog, PasswordRequest* request) {
     g_passwordRequest = request;
-    SendDlgItemMessageA(dialog, IDC_PASSWORD_EDIT, EM_SETPASSWORDCHAR, '*', 0);
+    SendToControl(dialog, IDC_PASSWORD_EDIT, EM_SETPASSWORDCHAR, '*', 0);
     // The prompt's template text is its format: the name goes where its "%s" stands.
     char format[kPromptFormatSize], prompt[kPromptSize];
     GetDlgItemTextA(dialog, IDC_PASSWORD_TEXT, format, sizeof format);
@@ -48,7 +48,7 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
             EndDialog(dialog, kPasswordSkip);
             break;
         case IDC_PASSWORD_UNMASK:
-            SetMasked(dialog, IsDlgButtonChecked(dialog, IDC_PASSWORD_UNMASK) != BST_CHECKED);
+            SetMasked(dialog, !IsChecked(dialog, IDC_PASSWORD_UNMASK));
             break;
     }
     return FALSE;
