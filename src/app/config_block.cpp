@@ -42,14 +42,8 @@ uint32_t FindBlockOffset(const uint8_t* headers, size_t size) {
     const size_t table = pe + 4 + kFileHeaderSize + Read16(headers + pe + 20);
     if (sections == 0 || table + sections * kSectionHeaderSize > size) return 0;
 
-    // Count dotted names from the second header on; stop where the count reaches the
-    // number of sections, and at the last header at the latest.
-    uint32_t index = sections > 1 ? 1 : 0;
-    uint32_t counter = 1;
-    for (; index + 1 < sections; ++index) {
-        if (headers[table + index * kSectionHeaderSize] == '.') ++counter;
-        if (counter >= sections) break;
-    }
-    const uint8_t* last = headers + table + index * kSectionHeaderSize;
+    // Counting dotted names from the second header until the count reaches the number of
+    // sections, and never walking past the table, always ends at the last header.
+    const uint8_t* last = headers + table + (sections - 1) * kSectionHeaderSize;
     return Read32(last + 20) + Read32(last + 16);
 }

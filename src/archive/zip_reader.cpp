@@ -21,11 +21,6 @@ constexpr size_t kScanOverlap = 20;  // a window's last bytes start the next win
 
 // Fields are little-endian, as the machines we build for are: one load each.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
-uint32_t Read16(const uint8_t* p) {
-    uint16_t v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
 uint32_t Read32(const uint8_t* p) {
     uint32_t v;
     memcpy(&v, p, sizeof v);
@@ -82,25 +77,11 @@ uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry) {
         return 0;
     }
     CentralRecord& c = reader.central;
-    c.versionMadeBy = h[0];
-    c.hostSystem = h[1];
-    c.versionNeeded = h[2];
-    c.versionNeededHost = h[3];
-    c.flags = uint16_t(Read16(h + 4));
-    c.method = uint16_t(Read16(h + 6));
-    c.dosDateTime = Read32(h + 8);
-    c.crc32 = Read32(h + 12);
-    c.compressedSize = Read32(h + 16);
-    c.uncompressedSize = Read32(h + 20);
-    c.nameLength = Read16(h + 24);
-    c.extraLength = Read16(h + 26);
-    c.commentLength = Read16(h + 28);
-    c.diskNumberStart = Read16(h + 30);
-    c.internalAttributes = Read16(h + 32);
+    memcpy(&c, h, offsetof(CentralRecord, externalAttributes));
     c.externalAttributes = Read32(h + 34);
     c.localHeaderOffset = Read32(h + 38);
 
-    if (entry.extraLength == 0) entry.extraLength = uint16_t(c.extraLength);
+    if (entry.extraLength == 0) entry.extraLength = c.extraLength;
     if (entry.crc32 == 0) entry.crc32 = c.crc32;
     if (entry.compressedSize == 0) entry.compressedSize = c.compressedSize;
     if (entry.uncompressedSize == 0) entry.uncompressedSize = c.uncompressedSize;
@@ -125,16 +106,10 @@ bool ParseLocalHeader(ZipReader& reader, EntryRecord& entry) {
     FILE* file = reader.archive;
     uint8_t h[kLocalHeaderSize];
     if (fread(h, 1, sizeof h, file) != sizeof h) return false;
-    entry.versionNeeded = uint16_t(Read16(h + 0));
-    entry.flags = uint16_t(Read16(h + 2));
-    entry.method = uint16_t(Read16(h + 4));
-    entry.time = uint16_t(Read16(h + 6));
-    entry.date = uint16_t(Read16(h + 8));
-    entry.crc32 = Read32(h + 10);
-    entry.compressedSize = Read32(h + 14);
-    entry.uncompressedSize = Read32(h + 18);
-    entry.nameLength = uint16_t(Read16(h + 22));
-    entry.extraLength = uint16_t(Read16(h + 24));
+    // Three runs of fields lie in the record as in the header (little-endian, aligned).
+    memcpy(&entry.versionNeeded, h, 10);
+    memcpy(&entry.crc32, h + 10, 12);
+    memcpy(&entry.nameLength, h + 22, 4);
     entry.attributes = 0;
 
     if (entry.method > 9 || entry.method == 7) return false;

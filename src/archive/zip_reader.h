@@ -7,6 +7,7 @@
 // records are paired by order, never by name. Portable: stdio only.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -35,6 +36,8 @@ struct EntryRecord {
 
     uint32_t DosDateTime() const { return uint32_t(date) << 16 | time; }
 };
+static_assert(offsetof(EntryRecord, date) == 8 && offsetof(EntryRecord, crc32) == 12 &&
+              offsetof(EntryRecord, uncompressedSize) == 20 && offsetof(EntryRecord, extraLength) == 26);
 
 // The central directory record matched last. Only flags, date-time and CRC-32 are used
 // outside the reader (the password check byte comes from them).
@@ -44,10 +47,12 @@ struct CentralRecord {
     uint16_t method;
     uint32_t dosDateTime;  // time in the low half
     uint32_t crc32, compressedSize, uncompressedSize;
-    uint32_t nameLength, extraLength, commentLength, diskNumberStart, internalAttributes;
+    uint16_t nameLength, extraLength, commentLength, diskNumberStart, internalAttributes;
     uint32_t externalAttributes;
     uint32_t localHeaderOffset;
 };
+// Up to the external attributes the record lies as the format stores it (little-endian).
+static_assert(offsetof(CentralRecord, internalAttributes) == 32);
 
 // The reader's state. `archive` is the one stream that the reader, the decryption and the
 // decoders share; its position is theirs to move.

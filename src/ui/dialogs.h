@@ -10,6 +10,10 @@ inline LRESULT SendToControl(HWND dialog, int id, UINT message, WPARAM wParam, L
 }
 inline bool IsChecked(HWND dialog, int id) { return SendToControl(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
+// A static whose template text is a format with one "%s": reads at most `formatSize` - 1
+// bytes of it and puts `argument` (a path or name, 259 bytes at most) where "%s" stands.
+void FillTemplateText(HWND dialog, int id, const char* argument, int formatSize);
+
 // The destination dialog, before any extraction: edits the destination of the Run
 // settings in place. IDOK, or IDCANCEL (also Esc and the close box).
 int ShowDestinationDialog(const char* archiveBaseName);

@@ -1,7 +1,16 @@
 // Message boxes.
 #include "ui/messages.h"
 
+#include "ui/dialogs.h"
+
 #include "app/state.h"
+
+void FillTemplateText(HWND dialog, int id, const char* argument, int formatSize) {
+    char format[kMessageSize], text[kMessageSize + MAX_PATH];
+    GetDlgItemTextA(dialog, id, format, formatSize < kMessageSize ? formatSize : kMessageSize);
+    wsprintfA(text, format, argument);
+    SetDlgItemTextA(dialog, id, text);
+}
 
 int ShowStringMessage(HWND owner, UINT id, const char* argument, UINT style) {
     char format[kMessageSize];

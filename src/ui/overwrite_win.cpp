@@ -43,11 +43,9 @@ void SetDetails(HWND dialog, int id, DWORD time, DWORD size) {
 }
 
 void OnInit(HWND dialog, const OverwriteRequest* request) {
-    char name[kPathSize], format[kNameFormatSize], line[kNameFormatSize + kPathSize];
+    char name[kPathSize];
     SplitPath(request->path, nullptr, name);
-    GetDlgItemTextA(dialog, IDC_OVERWRITE_NAME, format, sizeof format);
-    wsprintfA(line, format, name);
-    SetDlgItemTextA(dialog, IDC_OVERWRITE_NAME, line);
+    FillTemplateText(dialog, IDC_OVERWRITE_NAME, name, kNameFormatSize);
 
     // Both statics show the existing file's icon; WM_DESTROY gives it back once.
     SHFILEINFOA info;

@@ -7,7 +7,6 @@
 namespace {
 
 constexpr int kPromptFormatSize = 128;
-constexpr int kPromptSize = 512;
 
 // The request of the dialog that is open (one at a time, on the worker thread).
 PasswordRequest* g_passwordRequest;
@@ -21,11 +20,7 @@ void SetMasked(HWND dialog, bool masked) {
 void OnInit(HWND dialog, PasswordRequest* request) {
     g_passwordRequest = request;
     SendToControl(dialog, IDC_PASSWORD_EDIT, EM_SETPASSWORDCHAR, '*', 0);
-    // The prompt's template text is its format: the name goes where its "%s" stands.
-    char format[kPromptFormatSize], prompt[kPromptSize];
-    GetDlgItemTextA(dialog, IDC_PASSWORD_TEXT, format, sizeof format);
-    wsprintfA(prompt, format, request->entryName);
-    SetDlgItemTextA(dialog, IDC_PASSWORD_TEXT, prompt);
+    FillTemplateText(dialog, IDC_PASSWORD_TEXT, request->entryName, kPromptFormatSize);
 }
 
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
