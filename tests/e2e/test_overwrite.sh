@@ -15,8 +15,8 @@ import os, sys, zipfile
 when = tuple(int(x) for x in os.environ.get("ENTRY_TIME", "2003 1 2 12 34 56").split())
 attributes = int(os.environ.get("ENTRY_ATTR", "0x20"), 16)
 with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_STORED) as archive:
-    for spec in sys.argv[2:]:
-        name, size = spec.split("=")
+    for item in sys.argv[2:]:
+        name, size = item.split("=")
         info = zipfile.ZipInfo(name, when)
         info.create_system = 0  # MS-DOS attributes
         info.external_attr = attributes
