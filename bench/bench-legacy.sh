@@ -7,7 +7,7 @@
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-peers="$here/../../shared/testdata/peer-archives"
+peers="$here/../tests/data/peer-archives"
 work="$build/bench-legacy"
 runs=${DUDORE_BENCH_RUNS:-7}
 mkdir -p "$work"

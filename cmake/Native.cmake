@@ -26,7 +26,7 @@ target_link_libraries(native_tests PRIVATE dudore_portable GTest::gtest_main ZLI
 target_include_directories(native_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/native)
 target_compile_definitions(native_tests PRIVATE
   DUDORE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-  DUDORE_PEER_ARCHIVES="${PROJECT_SOURCE_DIR}/../shared/testdata/peer-archives"
+  DUDORE_PEER_ARCHIVES="${PROJECT_SOURCE_DIR}/tests/data/peer-archives"
   DUDORE_MKSFX="$<TARGET_FILE:mksfx>")
 gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "TMPDIR=${CMAKE_BINARY_DIR}/tmp")
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/tmp)
