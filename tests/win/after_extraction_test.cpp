@@ -400,14 +400,6 @@ void PrintTo(const CleanUpCase& c, std::ostream* out) { *out << c.what; }
 
 INSTANTIATE_TEST_SUITE_P(Trees, CleanUp, ::testing::ValuesIn(kCleanUps));
 
-// Skips the calling test outside code page 932, unless the pass was meant to be Japanese.
-#define REQUIRE_CODE_PAGE_932()                                                                 \
-    do {                                                                                        \
-        if (GetACP() != 932) {                                                                  \
-            if (getenv("DUDORE_EXPECT_CP932")) FAIL() << "this pass must run in code page 932"; \
-            GTEST_SKIP() << "needs code page 932 (runs in the Japanese pass)";                   \
-        }                                                                                       \
-    } while (0)
 
 TEST(CleanUpNames, TrailBytesAreNotSeparatorsDbcs) {
     REQUIRE_CODE_PAGE_932();

@@ -21,14 +21,6 @@ namespace {
 constexpr char kHyo[] = "\x95\x5c";
 constexpr char kSo[] = "\x83\x5c";
 
-// Skips the calling test outside code page 932, unless the pass was meant to be Japanese.
-#define REQUIRE_CODE_PAGE_932()                                                                   \
-    do {                                                                                          \
-        if (GetACP() != 932) {                                                                    \
-            if (getenv("DUDORE_EXPECT_CP932")) FAIL() << "this pass must run in code page 932";   \
-            GTEST_SKIP() << "needs code page 932 (runs in the Japanese pass)";                     \
-        }                                                                                         \
-    } while (0)
 
 std::string Apply(void (*operation)(char*), std::string text) {
     char buffer[kPathSize] = {};

@@ -5,9 +5,20 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
+
+// Skips the calling test outside code page 932, unless the pass was meant to be Japanese
+// (DUDORE_EXPECT_CP932 set): then it fails, so a misconfigured pass cannot pass silently.
+#define REQUIRE_CODE_PAGE_932()                                                                 \
+    do {                                                                                        \
+        if (GetACP() != 932) {                                                                  \
+            if (getenv("DUDORE_EXPECT_CP932")) FAIL() << "this pass must run in code page 932"; \
+            GTEST_SKIP() << "needs code page 932 (runs in the Japanese pass)";                   \
+        }                                                                                       \
+    } while (0)
 
 namespace win_test {
 
