@@ -303,6 +303,13 @@ int Flush(Inflater& z, uint32_t count) {
     return OutputSink(*z.stream, z.window, count) < 0 ? kInflateCancelled : kInflateOk;
 }
 
+// A full window goes to the sink, and filling starts again at its start.
+int FlushIfFull(Inflater& z) {
+    if (z.windowPos != kSlidingWindowSize) return kInflateOk;
+    z.windowPos = 0;
+    return Flush(z, kSlidingWindowSize);
+}
+
 // ---- Blocks -----------------------------------------------------------------------
 
 // Copies `count` bytes forward as if one by one: a source that overlaps the destination
@@ -348,11 +355,7 @@ int CopyMatch(Inflater& z, uint32_t distance, uint32_t length) {
         z.windowPos += piece;
         from = (from + piece) & (kSlidingWindowSize - 1);
         length -= piece;
-        if (z.windowPos == kSlidingWindowSize) {
-            const int result = Flush(z, kSlidingWindowSize);
-            if (result != kInflateOk) return result;
-            z.windowPos = 0;
-        }
+        if (const int result = FlushIfFull(z); result != kInflateOk) return result;
     }
     return kInflateOk;
 }
@@ -487,11 +490,7 @@ int StoredBlock(Inflater& z) {
         z.needed = Max(z.needed, z.bitPos);
         z.windowPos += chunk;
         left -= chunk;
-        if (z.windowPos == kSlidingWindowSize) {
-            const int result = Flush(z, kSlidingWindowSize);
-            if (result != kInflateOk) return result;
-            z.windowPos = 0;
-        }
+        if (const int result = FlushIfFull(z); result != kInflateOk) return result;
     }
     return kInflateOk;
 }
