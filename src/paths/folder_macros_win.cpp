@@ -27,6 +27,7 @@ bool ExpandMacro(const char* name, char* expansion) {
     while (macro < kUnknown && (compared > sizeof kMacroNames[0] || memcmp(name, kMacroNames[macro], compared) != 0))
         ++macro;
     UINT length = 0;
+    expansion[0] = 0;  // whatever fails below leaves it empty, never as the stack had it
     if (macro <= kMyDocuments) {
         // A Shell Folders value of the user, used as stored whatever its type. A missing
         // key or value leaves the expansion empty.

@@ -91,12 +91,20 @@ struct Expanded {
     bool guardIntact;
 };
 
+// Leaves junk where the next call's locals will lie: an expansion that is never written
+// must not pass for an empty one by chance.
+__attribute__((noinline)) void FillStackBelowWithJunk() {
+    volatile char junk[8192];
+    for (size_t i = 0; i < sizeof junk; ++i) junk[i] = 'J';
+}
+
 Expanded Expand(const std::string& given, uint32_t deleteAfterCommand = 0,
                 const char* modulePath = "C:\\Downloads\\setup.exe", const char* before = "") {
     ConfigBlock block = {};
     memcpy(block.destination, given.data(), given.size() < sizeof block.destination ? given.size() : sizeof block.destination);
     block.deleteAfterCommand = deleteAfterCommand;
     Destination destination(before);
+    FillStackBelowWithJunk();
     const int result = ExpandDestination(destination.bytes, block, modulePath);
     return {std::string(destination.bytes, strnlen(destination.bytes, kPathSize)), result, destination.GuardIntact()};
 }
