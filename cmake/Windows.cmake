@@ -1,5 +1,5 @@
-# Windows builds (cross-compiled): the stub image, mksfx.exe and, in the 64-bit build,
-# the Windows tests and the UI driver that run under Wine.
+# Windows builds (cross-compiled): the stub image, mksfx.exe, and the Windows tests and
+# the UI driver that run under Wine.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(DUDORE_BITS 64)
   set(DUDORE_MANIFEST_ARCH amd64)
@@ -72,6 +72,4 @@ target_include_directories(mksfx PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(mksfx PRIVATE DUDORE_VERSION="${PROJECT_VERSION}")
 target_link_options(mksfx PRIVATE -static)
 
-if(DUDORE_BITS EQUAL 64)
-  include(cmake/WindowsTests.cmake)
-endif()
+include(cmake/WindowsTests.cmake)

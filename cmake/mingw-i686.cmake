@@ -1,4 +1,4 @@
-# Cross toolchain for the 32-bit Windows build: the shipped stub. Nothing it builds can run here.
+# Cross toolchain for the 32-bit Windows build: the shipped stub, run under Wine's 32-bit loader.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(DUDORE_TRIPLE i686-w64-mingw32)
@@ -9,3 +9,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/${DUDORE_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)

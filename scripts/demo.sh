@@ -1,38 +1,36 @@
 #!/usr/bin/env bash
-# The main job: builds everything, packs samples/hello into a ZIP, makes self-extracting
-# files from it with mksfx (the shipped 32-bit stub, and the 64-bit one that can run
-# here), runs the 64-bit one under Wine and shows what it extracted.
+# The main job: builds the native mksfx and the shipped 32-bit stub, packs samples/hello
+# into a ZIP, makes a self-extracting file from it with mksfx, runs it under Wine (the
+# 32-bit loader, as users get it) and shows what it extracted.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 scripts/deps.sh
 jobs=$(nproc)
 
-echo "=== building (native mksfx, 32-bit and 64-bit stubs)"
+echo "=== building (native mksfx, the 32-bit stub)"
 cmake --preset native >/dev/null && cmake --build --preset native -j "$jobs" --target mksfx >/dev/null
 cmake --preset win32 >/dev/null && cmake --build --preset win32 -j "$jobs" --target dudore-stub32
-cmake --preset win64 >/dev/null && cmake --build --preset win64 -j "$jobs" --target dudore-stub64
 
 demo=$root/build/demo
 rm -rf "$demo" && mkdir -p "$demo"
 (cd samples/hello && zip -q -r -X "$demo/hello.zip" .)
 
 echo "=== mksfx"
-build/native/mksfx -o "$demo/hello32.exe" --stub build/win32/dudore-stub32.exe \
-  -d '%Desktop%\hello' --skip-dialog --overwrite --crc "$demo/hello.zip"
 out_windows="Z:${demo//\//\\}\\extracted"
-build/native/mksfx -o "$demo/hello64.exe" --stub build/win64/dudore-stub64.exe \
+build/native/mksfx -o "$demo/hello.exe" --stub build/win32/dudore-stub32.exe \
   -d "$out_windows" --skip-dialog --overwrite --no-explorer --crc "$demo/hello.zip"
 echo
-build/native/mksfx --show "$demo/hello64.exe"
+build/native/mksfx --show "$demo/hello.exe"
 
 echo
-echo "=== running hello64.exe under Wine (headless)"
-prefix=$root/build/win64/wineprefix
+echo "=== running hello.exe (32-bit) under Wine (headless)"
+prefix=$root/build/wineprefix
 scripts/wine-prefix.sh "$prefix"
-WINEPREFIX=$prefix timeout 120 build/win64/wine-run "$demo/hello64.exe" </dev/null
-echo "exit code: $?"
-WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true
+status=0
+WINEPREFIX=$prefix timeout 120 build/win32/wine-run "$demo/hello.exe" </dev/null || status=$?
+echo "exit code: $status"
+WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 
 echo
 echo "=== extracted into $demo/extracted"

@@ -20,7 +20,7 @@ driver() { "$DUDORE_WINE" "$DUDORE_DRIVER" "$@" </dev/null | tr -d '\r'; return 
 start_stub() { timeout 120 "$DUDORE_WINE" "$@" </dev/null >/dev/null 2>&1 & STUB_PID=$!; }
 wait_stub() { STUB_STATUS=0; wait "$STUB_PID" || STUB_STATUS=$?; }
 
-# mksfx with the stub under test (the 64-bit image: the only one that runs here).
+# mksfx with the stub under test: the image of the build that runs the script.
 make_sfx() { "$DUDORE_MKSFX" --stub "$DUDORE_STUB" "$@"; }
 
 pass() { printf 'ok   %s\n' "$*"; }
