@@ -30,11 +30,11 @@ struct Recorder {
     volatile int* cancel;
 };
 
-void RecordProgress(void* context, long kib) {
+void RecordProgress(void* context, uint32_t kib) {
     Recorder& r = *static_cast<Recorder*>(context);
     const long size = r.written;
-    const long position = ArchivePosition(*r.stream);
-    if (kib != position / 1024) abort();
+    const long position = long(ArchivePosition(*r.stream));
+    if (long(kib) != position / 1024) abort();
     r.calls.push_back({uint32_t(size - r.lastSize), position, r.stream->runningCrc});
     r.lastSize = size;
     if (r.calls.size() == kMaxSinkCalls) *r.cancel = 100;

@@ -21,9 +21,13 @@ void Require(bool condition) {
 
 void CheckEntry(const EntryRecord& entry) {
     Require(entry.method <= 9 && entry.method != 7);
-    Require(entry.nameLength <= 260);
-    const size_t kept = entry.nameLength < kNameSize - 1 ? entry.nameLength : kNameSize - 1;
-    Require(memchr(entry.name, 0, kNameSize) == entry.name + kept);
+    const char* end = static_cast<const char*>(memchr(entry.name, 0, kUtf8NameSize));
+    Require(end != nullptr);
+    if (!entry.utf8Name) {
+        Require(entry.nameLength <= 260);
+        const size_t kept = entry.nameLength < kNameSize - 1 ? entry.nameLength : kNameSize - 1;
+        Require(end == entry.name + kept);
+    }
     Require((entry.attributes & ~0xF7u) == 0);
 }
 
@@ -51,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Require(dataStart > previous);
             previous = dataStart;
             CheckEntry(entry);
-            const uint32_t compressedSize = entry.compressedSize;  // before the check lowers it
+            const uint64_t compressedSize = entry.compressedSize;  // before the check lowers it
             if (entry.flags & kFlagEncrypted) {
                 Decryption d{};
                 CheckPassword(d, file, "password", entry, reader.central);

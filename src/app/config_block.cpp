@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "archive/file_position.h"
+
 bool IsValidBlock(const ConfigBlock& block) {
     return memcmp(block.magic, kBlockMagic, kBlockMagicCompared) == 0;
 }
@@ -18,11 +20,10 @@ void CopyField(char* out, size_t outSize, const char* field, size_t fieldSize) {
     out[n] = 0;
 }
 
-bool ReadBlockAt(FILE* file, long offset, ConfigBlock& block) {
+bool ReadBlockAt(FILE* file, uint64_t offset, ConfigBlock& block) {
     bool valid = false;
-    if (fseek(file, offset, SEEK_SET) == 0)
-        valid = fread(&block, 1, sizeof block, file) == sizeof block && IsValidBlock(block);
-    fseek(file, 0, SEEK_SET);
+    if (SeekTo(file, offset)) valid = fread(&block, 1, sizeof block, file) == sizeof block && IsValidBlock(block);
+    SeekTo(file, 0);
     return valid;
 }
 

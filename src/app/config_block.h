@@ -50,7 +50,7 @@ void CopyField(char* out, size_t outSize, const char* field, size_t fieldSize);
 
 // Reads the block at `offset` of `file` into `block`. Returns true when all 512 bytes
 // were read and the magic matches. The file is left at offset 0 either way.
-bool ReadBlockAt(FILE* file, long offset, ConfigBlock& block);
+bool ReadBlockAt(FILE* file, uint64_t offset, ConfigBlock& block);
 
 // Where the block begins: the end of the raw data of the image's last section, taken
 // from the PE headers in `headers` (`size` bytes of them are readable). The section

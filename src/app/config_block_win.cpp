@@ -9,7 +9,7 @@ uint32_t OwnBlockOffset() {
     return FindBlockOffset(reinterpret_cast<const uint8_t*>(g_module), 4096);
 }
 
-int ReadConfigurationBlock(FILE* file, long offset, const char* modulePath, RunSettings& settings) {
+int ReadConfigurationBlock(FILE* file, uint64_t offset, const char* modulePath, RunSettings& settings) {
     ConfigBlock block;
     if (!ReadBlockAt(file, offset, block)) return 0;
     ConfigBlock& to = settings.config;

@@ -12,7 +12,7 @@ int RunDriver(char* archivePath);
 // Reads the Configuration block at `offset` of `file` and copies a valid one into the
 // Run settings (switches lose to it, field by field). Returns 1 when the %temp% rule made
 // the destination, else 0. The file is left at offset 0.
-int ReadConfigurationBlock(FILE* file, long offset, const char* modulePath, RunSettings& settings);
+int ReadConfigurationBlock(FILE* file, uint64_t offset, const char* modulePath, RunSettings& settings);
 
 // Offset of the Configuration block behind this program's own image.
 uint32_t OwnBlockOffset();

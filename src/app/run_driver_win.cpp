@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "app/destination.h"
+#include "archive/file_position.h"
 #include "archive/self_check.h"
 #include "extract/worker.h"
 #include "paths/path_utils.h"
@@ -24,7 +25,6 @@ namespace {
 struct Run {
     char* archivePath;  // kPathSize; the program's own file for the embedded archive
     char baseFolder[kPathSize];  // the archive's folder, ending in '\'
-    long centralDirectory;       // also the Progress window's range
     int temporaryDestination;    // the %temp% rule made the destination (for the clean-up)
 };
 
@@ -40,14 +40,13 @@ FILE* OpenArchive(Run& run) {
         return nullptr;
     }
     if (own) {
-        fseek(file, 0, SEEK_END);
-        const long length = ftell(file);
+        const int64_t length = LengthOf(file);
         const uint32_t blockOffset = OwnBlockOffset();
-        if (length <= long(blockOffset)) {
+        if (length <= int64_t(blockOffset)) {
             fclose(file);
             return nullptr;
         }
-        run.temporaryDestination = ReadConfigurationBlock(file, long(blockOffset), path, g_settings);
+        run.temporaryDestination = ReadConfigurationBlock(file, blockOffset, path, g_settings);
     }
     return file;
 }
@@ -108,10 +107,10 @@ bool EnsureDestinationExists() {
 }
 
 // The Progress window, the worker, and the message loop until the window is gone.
-void Extract(const Run& run) {
+void Extract() {
     // Without its window (a failed creation) nothing would ever end the loop: then the
     // worker runs alone and the driver only waits for it.
-    const bool windowOpen = OpenProgressWindow(run.centralDirectory) != nullptr;
+    const bool windowOpen = OpenProgressWindow(uint32_t(g_reader.centralStart / 1024)) != nullptr;
     HANDLE worker = CreateThread(nullptr, 0, ExtractionThread, nullptr, 0, nullptr);
     MSG message;
     while (windowOpen && GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -149,7 +148,7 @@ int RunOpenArchive(Run& run) {
     if (!SettleDestination(run, archiveBaseName)) return 0;
     if (!EnsureDestinationExists()) return 1;
 
-    Extract(run);
+    Extract();
     if (g_cancelState != 0) return 0;
     const ConfigBlock& config = g_settings.config;
     if (config.command[0]) {
@@ -171,8 +170,7 @@ int RunDriver(char* archivePath) {
     g_reader.archive = OpenArchive(run);
     if (!g_reader.archive) return 0;
     int result = 0;
-    run.centralDirectory = FindCentralDirectory(g_reader);
-    if (run.centralDirectory == 0) {
+    if (!FindCentralDirectory(g_reader)) {
         ShowStringMessage(nullptr, IDS_NOT_SUPPORTED_FORMAT, nullptr, MB_ICONERROR);
     } else {
         result = RunOpenArchive(run);

@@ -8,13 +8,17 @@
 
 #include "app/run_driver.h"
 #include "archive/crc32.h"
+#include "archive/file_position.h"
 #include "resources/resource_ids.h"
 #include "ui/messages.h"
 
 namespace {
 
 constexpr unsigned kReadBlock = 2048;
-constexpr long kBarUnit = 102400;  // bytes per bar step, so any file size fits the bar's range
+// The bar counts steps of 102,400 bytes, so any file size fits its range: KiB first, then
+// hundreds of them, which keeps 64-bit division out of the 32-bit image.
+constexpr uint32_t kBarUnitInKib = 100;
+uint32_t BarSteps(uint64_t bytes) { return uint32_t(bytes >> 10) / kBarUnitInKib; }
 constexpr int kSelfCheckMessageSize = 256;
 
 void PumpOneMessage(HWND window) {
@@ -34,27 +38,26 @@ DWORD ArchiveSelfCheck(HWND owner, HINSTANCE module, DWORD expected) {
     // Its own stream, not the archive's: the archive stream's position stays where it is.
     FILE* file = fopen(path, "rb");
     if (!file) return 0;
-    fseek(file, 0, SEEK_END);
-    const long length = ftell(file);
-    const long archiveStart = long(OwnBlockOffset()) + long(kBlockSize);
+    const int64_t length = LengthOf(file);
+    const uint64_t archiveStart = uint64_t(OwnBlockOffset()) + kBlockSize;
 
     HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_CRC_CHECK), nullptr, nullptr, 0);
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
-    fseek(file, archiveStart, SEEK_SET);
-    SendMessageA(bar, PBM_SETRANGE32, 0, (length - archiveStart) / kBarUnit);
+    SeekTo(file, archiveStart);
+    SendMessageA(bar, PBM_SETRANGE32, 0, length > int64_t(archiveStart) ? BarSteps(uint64_t(length) - archiveStart) : 0);
 
     uint8_t block[kReadBlock];
     uint32_t crc = 0;
-    unsigned long total = 0;
+    uint64_t total = 0;
     for (;;) {
         const size_t got = fread(block, 1, kReadBlock, file);
         if (got == 0) break;
         crc = UpdateCrc(crc, block, got);
         total += got;
         Sleep(0);
-        SendMessageA(bar, PBM_SETPOS, total / kBarUnit, 0);
+        SendMessageA(bar, PBM_SETPOS, BarSteps(total), 0);
         PumpOneMessage(window);
     }
     fclose(file);

@@ -1,28 +1,48 @@
 // ZIP structure reader. See zip_reader.h for the search strategy.
 //
-// Three places go beyond a literal reading of the format's layout because real files
+// Places that go beyond a literal reading of the format's layout because real files
 // need it: the end-record search overlaps its windows so that a signature straddling two
 // of them is still found; an entry whose sizes follow its data (flag bit 3) takes its
 // CRC-32 and sizes from the central record, since writers may leave placeholders in the
-// local header; and an empty local date-time is taken from the central record.
+// local header; an empty local date-time is taken from the central record; and the
+// central directory is taken where the end record's sizes put it when a record starts
+// there, so an archive whose offsets count from its own start (behind a stub) is paired
+// from its true first record.
 #include "archive/zip_reader.h"
 
 #include <string.h>
 
+#include "archive/crc32.h"
+#include "archive/file_position.h"
+
 namespace {
 
 constexpr size_t kEndWindow = 256;
-constexpr size_t kEndOffsetField = 16;  // central directory offset, from the signature
+constexpr size_t kEndFields = 20;  // an end record up to its central directory offset
+constexpr size_t kEndRecordSize = 22;  // with its comment length
+constexpr size_t kLocatorSize = 20;
+constexpr size_t kZip64EndSize = 56;  // without extensible data, as every writer makes it
 constexpr size_t kLocalHeaderSize = 26;
 constexpr size_t kCentralHeaderSize = 42;
-constexpr size_t kScratchSize = 2048;
-constexpr uint32_t kMaxStoredName = 260;
 constexpr size_t kScanOverlap = 20;  // a window's last bytes start the next window
+constexpr uint32_t kEscape32 = 0xFFFFFFFF;
+constexpr uint16_t kTagZip64 = 0x0001;
+constexpr uint16_t kTagUnicodePath = 0x7075;
 
 // Fields are little-endian, as the machines we build for are: one load each.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+uint16_t Read16(const uint8_t* p) {
+    uint16_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
 uint32_t Read32(const uint8_t* p) {
     uint32_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+uint64_t Read64(const uint8_t* p) {
+    uint64_t v;
     memcpy(&v, p, sizeof v);
     return v;
 }
@@ -31,60 +51,143 @@ bool IsSignature(const uint8_t* p, uint8_t a, uint8_t b) {
     return p[0] == 'P' && p[1] == 'K' && p[2] == a && p[3] == b;
 }
 
-long FileLength(FILE* file) {
-    if (fseek(file, 0, SEEK_END) != 0) return -1;
-    return ftell(file);
+bool ReadAt(FILE* file, uint64_t position, uint8_t* buffer, size_t size) {
+    return SeekTo(file, position) && fread(buffer, 1, size, file) == size;
 }
 
-// Reads `size` bytes from the current position and drops them. False if the file ends.
-bool SkipBytes(FILE* file, uint32_t size) {
-    uint8_t scratch[kScratchSize];
-    while (size > 0) {
-        const size_t chunk = size < sizeof scratch ? size : sizeof scratch;
-        if (fread(scratch, 1, chunk, file) != chunk) return false;
-        size -= uint32_t(chunk);
+bool SignatureAt(FILE* file, uint64_t position, uint8_t a, uint8_t b) {
+    uint8_t signature[4];
+    return ReadAt(file, position, signature, sizeof signature) && IsSignature(signature, a, b);
+}
+
+// ---- extra fields -------------------------------------------------------------------
+
+// What a record's extra fields hold for the reader.
+struct Extras {
+    uint8_t zip64[32];  // the ZIP64 field's data (at most four values are defined)
+    uint32_t zip64Size;
+    bool unicodePath;  // a Unicode Path field matched the stored name: now in `name`
+};
+
+// Reads `length` bytes of extra fields from the current position. The ZIP64 field is
+// kept; a Unicode Path field whose CRC-32 equals `storedNameCrc` puts its UTF-8 name into
+// `name` (kUtf8NameSize). False if the file ends first.
+bool ReadExtras(FILE* file, uint32_t length, uint32_t storedNameCrc, Extras& extras, char* name) {
+    extras.zip64Size = 0;
+    extras.unicodePath = false;
+    while (length >= 4) {
+        uint8_t header[5];
+        if (fread(header, 1, 4, file) != 4) return false;
+        length -= 4;
+        const uint16_t tag = Read16(header);
+        const uint32_t size = Read16(header + 2) < length ? Read16(header + 2) : length;
+        uint32_t used = 0;
+        if (tag == kTagZip64 && size <= sizeof extras.zip64) {
+            if (fread(extras.zip64, 1, size, file) != size) return false;
+            extras.zip64Size = used = size;
+        } else if (tag == kTagUnicodePath && size >= 5 && size - 5 < kUtf8NameSize && !extras.unicodePath) {
+            // Version 1, the CRC-32 of the stored name, then the name in UTF-8. A CRC that
+            // differs means the stored name was changed afterwards: the field is stale.
+            if (fread(header, 1, 5, file) != 5) return false;
+            used = 5;
+            if (header[0] == 1 && Read32(header + 1) == storedNameCrc) {
+                const uint32_t nameLength = size - 5;
+                if (fread(name, 1, nameLength, file) != nameLength) return false;
+                name[nameLength] = 0;
+                extras.unicodePath = strlen(name) == nameLength;  // no zero inside the name
+                used = size;
+            }
+        }
+        for (uint8_t skipped[64]; used < size;) {
+            const uint32_t chunk = size - used < sizeof skipped ? size - used : uint32_t(sizeof skipped);
+            if (fread(skipped, 1, chunk, file) != chunk) return false;
+            used += chunk;
+        }
+        length -= size;
     }
-    return true;
+    uint8_t rest[4];
+    return fread(rest, 1, length, file) == length;
 }
 
-// Reads forward from the cursor to the next "PK\1\2" and the 42 bytes behind it.
-// Returns the attributes byte, or 0 (and the cursor becomes 0) when none is left.
-uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry) {
+// The ZIP64 field holds a 64-bit value for each 32-bit field that is escaped, in the
+// format's order; `escaped` lists which of up to three are. Unescaped ones keep `values`.
+void TakeZip64Values(const Extras& extras, const bool* escaped, uint64_t* values, int count) {
+    uint32_t at = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!escaped[i]) continue;
+        if (at + 8 > extras.zip64Size) return;
+        values[i] = Read64(extras.zip64 + at);
+        at += 8;
+    }
+}
+
+// ---- central records ----------------------------------------------------------------
+
+// The position of the first "PK a b" in [from, limit), or `limit` when there is none.
+uint64_t FindSignature(FILE* file, uint64_t from, uint64_t limit, uint8_t a, uint8_t b) {
+    uint8_t window[512];
+    while (from + 4 <= limit) {
+        const uint64_t room = limit - from;
+        const size_t wanted = room < sizeof window ? size_t(room) : sizeof window;
+        if (!SeekTo(file, from)) return limit;
+        const size_t count = fread(window, 1, wanted, file);
+        for (size_t i = 0; i + 4 <= count; ++i)
+            if (IsSignature(window + i, a, b)) return from + i;
+        if (count < wanted || count < 4) return limit;
+        from += count - 3;  // a signature straddling two windows is found in the second
+    }
+    return limit;
+}
+
+// Finds the next central record from the cursor and completes `entry` from it. Returns
+// the attributes byte, or 0 (and the cursor becomes 0) when none is left.
+uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry, uint32_t storedNameCrc) {
     if (reader.centralCursor == 0) return 0;
     FILE* file = reader.archive;
-    if (fseek(file, reader.centralCursor, SEEK_SET) != 0) {
-        reader.centralCursor = 0;
-        return 0;
-    }
-    // The signature is stored inverted: the stub's own image lies in front of the
-    // archive, this search may start inside it, and a plain "PK\1\2" there would be
-    // taken for a central record.
-    static const uint8_t kInverted[4] = {uint8_t(~'P'), uint8_t(~'K'), uint8_t(~1), uint8_t(~2)};
-    int matched = 0;
-    while (matched < 4) {
-        uint8_t c;
-        if (fread(&c, 1, 1, file) != 1) break;
-        if (c == uint8_t(~kInverted[matched])) {
-            ++matched;
-        } else {
-            // The breaking byte may itself start a signature ("PPK\1\2").
-            matched = c == 'P' ? 1 : 0;
-        }
-    }
+    const uint64_t record = FindSignature(file, reader.centralCursor, reader.end, 1, 2);
     uint8_t h[kCentralHeaderSize];
-    if (matched < 4 || fread(h, 1, sizeof h, file) != sizeof h) {
+    if (record == reader.end || !ReadAt(file, record + 4, h, sizeof h)) {
         reader.centralCursor = 0;
         return 0;
     }
     CentralRecord& c = reader.central;
-    memcpy(&c, h, offsetof(CentralRecord, externalAttributes));
+    c.versionMadeBy = h[0];
+    c.hostSystem = h[1];
+    c.versionNeeded = h[2];
+    c.versionNeededHost = h[3];
+    c.flags = Read16(h + 4);
+    c.method = Read16(h + 6);
+    c.dosDateTime = Read32(h + 8);
+    c.crc32 = Read32(h + 12);
+    c.nameLength = Read16(h + 24);
+    c.extraLength = Read16(h + 26);
+    c.commentLength = Read16(h + 28);
+    c.diskNumberStart = Read16(h + 30);
+    c.internalAttributes = Read16(h + 32);
     c.externalAttributes = Read32(h + 34);
-    c.localHeaderOffset = Read32(h + 38);
+    uint64_t values[3] = {Read32(h + 20), Read32(h + 16), Read32(h + 38)};
+    const bool escaped[3] = {values[0] == kEscape32, values[1] == kEscape32, values[2] == kEscape32};
+    // The extra fields follow the name; the next search starts after the name all the
+    // same and passes over them byte by byte.
+    const uint64_t afterName = record + 4 + kCentralHeaderSize + c.nameLength;
+    Extras extras;
+    char unicodeName[kUtf8NameSize];
+    if (SeekTo(file, afterName) && ReadExtras(file, c.extraLength, storedNameCrc, extras, unicodeName)) {
+        TakeZip64Values(extras, escaped, values, 3);
+        if (extras.unicodePath && !entry.utf8Name) {
+            memcpy(entry.name, unicodeName, strlen(unicodeName) + 1);
+            entry.utf8Name = true;
+        }
+    }
+    c.uncompressedSize = values[0];
+    c.compressedSize = values[1];
+    c.localHeaderOffset = values[2];
 
+    // A local value that is 0 (or still escaped) comes from the central record.
     if (entry.extraLength == 0) entry.extraLength = c.extraLength;
     if (entry.crc32 == 0) entry.crc32 = c.crc32;
-    if (entry.compressedSize == 0) entry.compressedSize = c.compressedSize;
-    if (entry.uncompressedSize == 0) entry.uncompressedSize = c.uncompressedSize;
+    if (entry.compressedSize == 0 || entry.compressedSize == kEscape32) entry.compressedSize = c.compressedSize;
+    if (entry.uncompressedSize == 0 || entry.uncompressedSize == kEscape32) entry.uncompressedSize = c.uncompressedSize;
     // No valid DOS date is 0: some streaming writers leave the local date-time empty.
     if (entry.DosDateTime() == 0) {
         entry.time = uint16_t(c.dosDateTime);
@@ -95,10 +198,11 @@ uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry) {
         entry.compressedSize = c.compressedSize;
         entry.uncompressedSize = c.uncompressedSize;
     }
-    // The extra field and comment are not skipped: the next search passes over them.
-    reader.centralCursor = int32_t(ftell(file) + long(c.nameLength));
+    reader.centralCursor = afterName;
     return c.externalAttributes & 0xF7;
 }
+
+// ---- local headers ------------------------------------------------------------------
 
 // The file stands just after a "PK\3\4". True when the header is acceptable; the file is
 // then back at the first byte of the entry's data.
@@ -106,74 +210,163 @@ bool ParseLocalHeader(ZipReader& reader, EntryRecord& entry) {
     FILE* file = reader.archive;
     uint8_t h[kLocalHeaderSize];
     if (fread(h, 1, sizeof h, file) != sizeof h) return false;
-    // Three runs of fields lie in the record as in the header (little-endian, aligned).
-    memcpy(&entry.versionNeeded, h, 10);
-    memcpy(&entry.crc32, h + 10, 12);
-    memcpy(&entry.nameLength, h + 22, 4);
+    entry.versionNeeded = Read16(h);
+    entry.flags = Read16(h + 2);
+    entry.method = Read16(h + 4);
+    entry.time = Read16(h + 6);
+    entry.date = Read16(h + 8);
+    entry.crc32 = Read32(h + 10);
+    entry.compressedSize = Read32(h + 14);
+    entry.uncompressedSize = Read32(h + 18);
+    entry.nameLength = Read16(h + 22);
+    entry.extraLength = Read16(h + 24);
     entry.attributes = 0;
+    entry.utf8Name = (entry.flags & kFlagUtf8) != 0;
 
     if (entry.method > 9 || entry.method == 7) return false;
-    if (entry.nameLength > kMaxStoredName) return false;
-    char name[kMaxStoredName];
-    if (fread(name, 1, entry.nameLength, file) != entry.nameLength) return false;
-    const size_t kept = entry.nameLength < kNameSize - 1 ? entry.nameLength : kNameSize - 1;
-    memcpy(entry.name, name, kept);
+    // A UTF-8 name may take up to three bytes a character where the code page takes two.
+    const size_t limit = entry.utf8Name ? kUtf8NameSize - 1 : kStoredNameLimit;
+    if (entry.nameLength > limit) return false;
+    char stored[kUtf8NameSize];
+    if (fread(stored, 1, entry.nameLength, file) != entry.nameLength) return false;
+    const size_t kept = entry.utf8Name || entry.nameLength < kNameSize ? entry.nameLength : kNameSize - 1;
+    memcpy(entry.name, stored, kept);
     entry.name[kept] = 0;
     if (strlen(entry.name) != kept) return false;
-    if (entry.extraLength != 0 && !SkipBytes(file, entry.extraLength)) return false;
+    const uint32_t storedNameCrc = UpdateCrc(0, reinterpret_cast<const uint8_t*>(stored), entry.nameLength);
 
-    const long dataStart = ftell(file);
-    entry.attributes = MatchCentralRecord(reader, entry);
-    return fseek(file, dataStart, SEEK_SET) == 0;
+    Extras extras;
+    if (!ReadExtras(file, entry.extraLength, storedNameCrc, extras, stored)) return false;
+    if (extras.unicodePath) {
+        memcpy(entry.name, stored, strlen(stored) + 1);
+        entry.utf8Name = true;
+    }
+    // A local ZIP64 field holds both sizes, uncompressed first, whichever are escaped.
+    uint64_t sizes[2] = {entry.uncompressedSize, entry.compressedSize};
+    const bool escaped[2] = {sizes[0] == kEscape32 || extras.zip64Size >= 16, sizes[1] == kEscape32 || extras.zip64Size >= 16};
+    if (sizes[0] == kEscape32 || sizes[1] == kEscape32) TakeZip64Values(extras, escaped, sizes, 2);
+    entry.uncompressedSize = sizes[0];
+    entry.compressedSize = sizes[1];
+
+    const int64_t dataStart = PositionOf(file);
+    if (dataStart < 0) return false;
+    entry.attributes = MatchCentralRecord(reader, entry, storedNameCrc);
+    return SeekTo(file, uint64_t(dataStart));
+}
+
+// ---- end records --------------------------------------------------------------------
+
+}  // namespace
+
+bool FindEndRecord(FILE* file, uint64_t length, uint64_t& found) {
+    uint8_t window[kEndWindow + kEndRecordSize];
+    const uint64_t floor = length > kEndWindow ? 0 : 20;
+    bool any = false;
+    uint64_t high = length;
+    while (high >= floor + 4) {
+        const uint64_t low = high > floor + kEndWindow ? high - kEndWindow : floor;
+        if (!SeekTo(file, low)) return any;
+        const size_t count = fread(window, 1, size_t(high - low) + kEndRecordSize, file);
+        for (size_t p = size_t(high - low); p-- > 0;) {
+            if (p + kEndFields > count || !IsSignature(window + p, 5, 6)) continue;
+            // The record whose comment ends the archive is the archive's own; a signature in
+            // a comment or in a stored archive near the end is not.
+            if (p + kEndRecordSize <= count && low + p + kEndRecordSize + Read16(window + p + 20) == length) {
+                found = low + p;
+                return true;
+            }
+            if (!any) found = low + p;
+            any = true;
+        }
+        // No comment is longer than 65,535 bytes: below that, only the nearest counts.
+        if (low == floor || (any && length - low > kEndRecordSize + 0xFFFF)) break;
+        high = low + 3;
+    }
+    return any;
+}
+
+namespace {
+
+// Where the central directory is and how large, from the end record or its ZIP64 form.
+struct Directory {
+    uint64_t offset, size, entries;
+    uint64_t recordStart;  // the end record, or the ZIP64 end record before it
+};
+
+// Reads the end record at `at` (and the ZIP64 records it leads to). False for an archive
+// that cannot be read: split or spanned, or a ZIP64 form that is not there.
+bool ReadDirectory(FILE* file, uint64_t at, Directory& d) {
+    uint8_t e[kEndFields];
+    if (!ReadAt(file, at, e, sizeof e)) return false;
+    uint32_t disk = Read16(e + 4), centralDisk = Read16(e + 6);
+    d = {Read32(e + 16), Read32(e + 12), Read16(e + 10), at};
+    uint8_t locator[kLocatorSize];
+    if (at >= kLocatorSize && ReadAt(file, at - kLocatorSize, locator, sizeof locator) && IsSignature(locator, 6, 7)) {
+        // The ZIP64 end record lies right before its locator; its own offset may count
+        // from the archive's start, so it is looked for where it must be.
+        const uint64_t locatorAt = at - kLocatorSize;
+        uint8_t z[kZip64EndSize];
+        if (locatorAt < kZip64EndSize || !ReadAt(file, locatorAt - kZip64EndSize, z, sizeof z) ||
+            !IsSignature(z, 6, 6) || Read64(z + 4) != kZip64EndSize - 12 || Read32(locator + 16) > 1)
+            return false;
+        disk = Read32(z + 16);
+        centralDisk = Read32(z + 20);
+        d = {Read64(z + 48), Read64(z + 40), Read64(z + 32), locatorAt - kZip64EndSize};
+    } else if (d.offset == kEscape32) {
+        return false;  // a ZIP64 archive whose ZIP64 records are missing
+    }
+    return disk == 0 && centralDisk == 0;
 }
 
 }  // namespace
 
-int32_t FindCentralDirectory(ZipReader& reader) {
+bool FindCentralDirectory(ZipReader& reader) {
     FILE* file = reader.archive;
-    const long length = FileLength(file);
-    if (length < 0) return 0;
-
-    // Positions [low, high - 4] are examined in each pass, lowest first; the next pass ends
-    // three bytes into this one, so every position is examined exactly once.
-    uint8_t window[kEndWindow + kEndOffsetField];
-    const long floor = length > long(kEndWindow) ? 0 : 20;
-    long high = length;
-    while (high - floor >= 4) {
-        const long low = high - long(kEndWindow) > floor ? high - long(kEndWindow) : floor;
-        if (fseek(file, low, SEEK_SET) != 0) return 0;
-        const size_t wanted = size_t(high - low) + kEndOffsetField;
-        const size_t count = fread(window, 1, wanted, file);
-        if (count == 0) return 0;
-        for (long p = 0; p + 4 <= high - low && size_t(p) + 4 <= count; ++p) {
-            if (!IsSignature(window + p, 5, 6)) continue;
-            if (size_t(p) + kEndOffsetField + 4 > count) continue;  // record cut off by the end
-            const int32_t offset = int32_t(Read32(window + p + kEndOffsetField));
-            fseek(file, 0, SEEK_SET);
-            reader.centralCursor = offset;
-            return offset;
-        }
-        if (low == floor) break;
-        high = low + 3;
+    if (reader.end == 0) {
+        const int64_t length = LengthOf(file);
+        if (length < 0) return false;
+        reader.end = uint64_t(length);
     }
-    return 0;
+    uint64_t endRecord;
+    Directory d;
+    if (!FindEndRecord(file, reader.end, endRecord) || !ReadDirectory(file, endRecord, d) || d.offset == 0)
+        return false;
+    // Where the directory must begin if its size is right; otherwise the first record
+    // from the stated offset on.
+    uint64_t first = d.recordStart;
+    if (d.size <= d.recordStart && SignatureAt(file, d.recordStart - d.size, 1, 2)) {
+        first = d.recordStart - d.size;
+    } else if (d.offset < d.recordStart) {
+        first = FindSignature(file, d.offset, d.recordStart, 1, 2);
+    }
+    if (first == d.recordStart) {
+        // No central record: an empty archive has nothing to extract, any other has lost
+        // its directory.
+        if (d.entries != 0) return false;
+        first = 0;
+    }
+    reader.centralStart = reader.centralCursor = first;
+    return SeekTo(file, 0);
 }
 
 int NextEntry(ZipReader& reader, EntryRecord& entry, uint8_t* window) {
     FILE* file = reader.archive;
     for (;;) {
-        const long start = ftell(file);
-        if (start < 0) return 0;
+        const int64_t start = PositionOf(file);
+        if (start < 0 || uint64_t(start) >= reader.centralStart) return 0;
+        // Nothing at or after the central directory is an entry.
+        const uint64_t room = reader.centralStart - uint64_t(start);
+        const size_t wanted = room < kScanWindowSize ? size_t(room) : kScanWindowSize;
         memset(window, 0, kScanWindowSize);
-        const size_t count = fread(window, 1, kScanWindowSize, file);
+        const size_t count = fread(window, 1, wanted, file);
         if (count <= kScanOverlap) return 0;
-        const long afterRead = start + long(count);
+        const uint64_t afterRead = uint64_t(start) + count;
         for (size_t i = 0; i + kScanOverlap < count; ++i) {
             if (!IsSignature(window + i, 3, 4)) continue;
-            if (fseek(file, start + long(i) + 4, SEEK_SET) != 0) return 0;
+            if (!SeekTo(file, uint64_t(start) + i + 4)) return 0;
             if (ParseLocalHeader(reader, entry)) return 1;
-            fseek(file, afterRead, SEEK_SET);
+            SeekTo(file, afterRead);
         }
-        if (fseek(file, afterRead - long(kScanOverlap), SEEK_SET) != 0) return 0;
+        if (!SeekTo(file, afterRead - kScanOverlap)) return 0;
     }
 }

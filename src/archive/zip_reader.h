@@ -4,19 +4,25 @@
 // Nothing in the file is trusted to sit at an offset: the end record is found by a
 // backward signature search, each local header by a forward search with validity rules,
 // and each central record by a byte search from a cursor. Local headers and central
-// records are paired by order, never by name. Portable: stdio only.
+// records are paired by order, never by name. Positions and sizes are 64-bit: ZIP64
+// records and extra fields are read, and archives past 4 GiB are read like any other.
+// Only what lies before the central directory is ever handed out as an entry.
+// Portable: stdio only.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
-constexpr size_t kNameSize = 260;         // the name buffer, terminator included
-constexpr size_t kScanWindowSize = 1024;  // the caller's window for Next entry, at least
+constexpr size_t kNameSize = 260;          // a name as the stub uses it, terminator included
+constexpr size_t kStoredNameLimit = 260;   // a longer stored name (not UTF-8) refuses the header
+constexpr size_t kUtf8NameSize = 1024;     // UTF-8 names: up to 1023 bytes before conversion
+constexpr size_t kScanWindowSize = 1024;   // the caller's window for Next entry, at least
 constexpr uint32_t kFlagEncrypted = 0x0001;
 constexpr uint32_t kFlagImplode8K = 0x0002;
 constexpr uint32_t kFlagImplodeLiteralTree = 0x0004;
 constexpr uint32_t kFlagDataDescriptor = 0x0008;
+constexpr uint32_t kFlagUtf8 = 0x0800;
 constexpr uint32_t kAttributeFolder = 0x10;
 
 // One entry: its local header, completed from the matched central record.
@@ -27,47 +33,62 @@ struct EntryRecord {
     uint16_t time;  // time then date: together the DOS date-time, date in the high half
     uint16_t date;
     uint32_t crc32;
-    uint32_t compressedSize;  // lowered by 12 once a password opened an encrypted entry
-    uint32_t uncompressedSize;
-    uint16_t nameLength;  // as stored (at most 260 is accepted)
+    uint64_t compressedSize;  // lowered by 12 once a password opened an encrypted entry
+    uint64_t uncompressedSize;
+    uint16_t nameLength;  // as stored
     uint16_t extraLength;
     uint32_t attributes;  // low byte of the central external attributes, volume bit cleared
-    char name[kNameSize];
+    // The name holds UTF-8 (flag bit 11, or an Info-ZIP Unicode Path field that matched
+    // the stored name): up to 1023 bytes, for the program around the reader to convert.
+    // Otherwise the stored bytes, at most 259 of them.
+    bool utf8Name;
+    char name[kUtf8NameSize];
 
     uint32_t DosDateTime() const { return uint32_t(date) << 16 | time; }
 };
-static_assert(offsetof(EntryRecord, date) == 8 && offsetof(EntryRecord, crc32) == 12 &&
-              offsetof(EntryRecord, uncompressedSize) == 20 && offsetof(EntryRecord, extraLength) == 26);
 
 // The central directory record matched last. Only flags, date-time and CRC-32 are used
-// outside the reader (the password check byte comes from them).
+// outside the reader (the password check byte comes from them). Sizes and the offset
+// are the ZIP64 values where the record escapes its 32-bit fields.
 struct CentralRecord {
     uint8_t versionMadeBy, hostSystem, versionNeeded, versionNeededHost;
     uint16_t flags;
     uint16_t method;
     uint32_t dosDateTime;  // time in the low half
-    uint32_t crc32, compressedSize, uncompressedSize;
+    uint32_t crc32;
+    uint64_t compressedSize, uncompressedSize;
     uint16_t nameLength, extraLength, commentLength, diskNumberStart, internalAttributes;
     uint32_t externalAttributes;
-    uint32_t localHeaderOffset;
+    uint64_t localHeaderOffset;
 };
-// Up to the external attributes the record lies as the format stores it (little-endian).
-static_assert(offsetof(CentralRecord, internalAttributes) == 32);
 
 // The reader's state. `archive` is the one stream that the reader, the decryption and the
 // decoders share; its position is theirs to move.
 struct ZipReader {
     FILE* archive;
-    int32_t centralCursor;  // next place to search for a central record; 0: none left
-    CentralRecord central;  // kept from the last successful match
+    // The archive's bytes end here: set by the caller before the search (the start of a
+    // signed image's certificate table), or 0 for the end of the file.
+    uint64_t end;
+    uint64_t centralStart;   // the first central record: no entry starts at or after it
+    uint64_t centralCursor;  // next place to search for a central record; 0: none left
+    CentralRecord central;   // kept from the last successful match
 };
 
-// Searches backwards from the end of the file for the end-of-central-directory record
-// nearest to the end. Returns the central directory offset it holds (and sets the cursor
-// to it, leaving the file at offset 0), or 0 when there is none or it says 0.
-int32_t FindCentralDirectory(ZipReader& reader);
+// Position of the end-of-central-directory record, searched backwards from `length` in
+// windows that overlap by three bytes: the one whose comment ends exactly at `length`,
+// else the one nearest to it. A record whose fields up to the central directory offset do
+// not all lie before `length` is no record.
+bool FindEndRecord(FILE* file, uint64_t length, uint64_t& position);
 
-// Scans forward from the current position for the next acceptable local header, fills
-// `entry` and leaves the file at the entry's first data byte: 1. No further entry: 0.
-// `window` must hold at least kScanWindowSize bytes.
+// Searches backwards from the end for the end-of-central-directory record nearest to it,
+// follows a ZIP64 locator, and finds the first central record. True when the archive can
+// be read: the cursor and the central start are then set and the file is at offset 0.
+// False when there is no end record, its offset is 0, the archive is split or spanned, a
+// ZIP64 form cannot be read, or the central directory it names is not there.
+bool FindCentralDirectory(ZipReader& reader);
+
+// Scans forward from the current position for the next acceptable local header before
+// the central directory, fills `entry` and leaves the file at the entry's first data
+// byte: 1. No further entry: 0. `window` must hold at least kScanWindowSize bytes. The
+// CRC-32 table must be built (a Unicode Path field is checked against the stored name).
 int NextEntry(ZipReader& reader, EntryRecord& entry, uint8_t* window);

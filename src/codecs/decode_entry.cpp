@@ -22,6 +22,9 @@ bool HasDecoder(uint32_t method) {
 }
 
 void DecodeEntry(EntryStream& s, const EntryRecord& entry, uint8_t* work) {
+    s.bounded = 1;
+    s.overrun = 0;
+    s.outputLeft = entry.uncompressedSize;
     switch (entry.method) {
         case 0:
             StoredCopy(s, entry.compressedSize, work);

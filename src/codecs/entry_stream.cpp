@@ -4,18 +4,18 @@
 #include <string.h>
 
 #include "archive/crc32.h"
+#include "archive/file_position.h"
 
 bool IsCancelled(const EntryStream& s) { return *s.host->cancelState != 0; }
 
 void BeginEntryData(EntryStream& s) {
-    s.inputOffset = ftell(s.archive);
+    const int64_t position = PositionOf(s.archive);
+    s.inputOffset = position < 0 ? 0 : uint64_t(position);
     s.inputPos = s.inputEnd = 0;
     s.readAhead = 0;
 }
 
-long ArchivePosition(const EntryStream& s) {
-    return s.inputOffset + long(s.inputPos) - long(s.readAhead);
-}
+uint64_t ArchivePosition(const EntryStream& s) { return s.inputOffset + s.inputPos - s.readAhead; }
 
 // Reads from the file into `buffer` and deciphers what came, in archive order.
 static uint32_t ReadArchive(EntryStream& s, uint8_t* buffer, uint32_t count) {
@@ -26,7 +26,7 @@ static uint32_t ReadArchive(EntryStream& s, uint8_t* buffer, uint32_t count) {
 
 bool RefillInput(EntryStream& s) {
     if (s.inputPos < s.inputEnd) return true;
-    s.inputOffset += long(s.inputEnd);
+    s.inputOffset += s.inputEnd;
     s.inputPos = 0;
     s.inputEnd = ReadArchive(s, s.input, kInputBufferSize);
     return s.inputEnd > 0;
@@ -37,10 +37,10 @@ uint32_t InputFeed(EntryStream& s, uint8_t* buffer, uint32_t count) {
     while (done < count) {
         if (s.inputPos == s.inputEnd && count - done >= kInputBufferSize) {
             // Large reads go straight to the caller's buffer.
-            s.inputOffset += long(s.inputEnd);
+            s.inputOffset += s.inputEnd;
             s.inputPos = s.inputEnd = 0;
             const uint32_t got = ReadArchive(s, buffer + done, count - done);
-            s.inputOffset += long(got);
+            s.inputOffset += got;
             done += got;
             break;
         }
@@ -56,12 +56,19 @@ uint32_t InputFeed(EntryStream& s, uint8_t* buffer, uint32_t count) {
 
 int OutputSink(EntryStream& s, const uint8_t* bytes, uint32_t count) {
     if (IsCancelled(s)) return -1;
+    if (s.bounded) {
+        if (count > s.outputLeft) {
+            s.overrun = 1;
+            return -1;
+        }
+        s.outputLeft -= count;
+    }
     s.runningCrc = UpdateCrc(s.runningCrc, bytes, count);
     if (fwrite(bytes, 1, count, s.output) != count) {
         s.writeFailed = 1;
         return -1;
     }
-    if (s.host->reportProgress) s.host->reportProgress(s.host->context, ArchivePosition(s) / 1024);
+    if (s.host->reportProgress) s.host->reportProgress(s.host->context, uint32_t(ArchivePosition(s) / 1024));
     return int(count);
 }
 
@@ -100,9 +107,9 @@ int GetBits(EntryStream& s, int n) {
     return result;
 }
 
-void StoredCopy(EntryStream& s, uint32_t count, uint8_t* work) {
+void StoredCopy(EntryStream& s, uint64_t count, uint8_t* work) {
     while (count != 0) {
-        const uint32_t chunk = count < kStoredChunk ? count : kStoredChunk;
+        const uint32_t chunk = count < kStoredChunk ? uint32_t(count) : kStoredChunk;
         const uint32_t got = InputFeed(s, work, chunk);
         if (got == 0) return;
         if (OutputSink(s, work, got) < 0) return;

@@ -27,7 +27,7 @@ struct StreamHost {
     // Non-zero once the user stopped or extraction failed; read without locks.
     const volatile int* cancelState;
     // Told the archive position, in KiB, after each block written. May be null.
-    void (*reportProgress)(void* context, long kib);
+    void (*reportProgress)(void* context, uint32_t kib);
     void* context;
 };
 
@@ -38,10 +38,15 @@ struct EntryStream {
     Decryption decryption;
     uint32_t runningCrc;  // CRC-32 of every byte the sink accepted since the last reset
     int writeFailed;      // set by a short write: the file is incomplete whatever the CRC says
+    // Set by DecodeEntry: no entry writes more than it declares. A block that would pass
+    // `outputLeft` is refused whole and `overrun` set, so the output never holds more.
+    int bounded;
+    int overrun;
+    uint64_t outputLeft;
 
     // Input buffer. input[0, inputEnd) holds the archive's bytes from inputOffset on,
     // already deciphered; inputPos is the next one a decoder takes.
-    long inputOffset;
+    uint64_t inputOffset;
     uint32_t inputPos, inputEnd;
     // Bytes consumed from the buffer that a one-byte-at-a-time reader would not have
     // fetched yet; subtracted from the reported position. Decoders that read ahead set it.
@@ -62,7 +67,7 @@ bool IsCancelled(const EntryStream& s);
 void BeginEntryData(EntryStream& s);
 
 // Archive offset of the next byte that a one-byte-at-a-time reader would fetch.
-long ArchivePosition(const EntryStream& s);
+uint64_t ArchivePosition(const EntryStream& s);
 
 // Reads up to `count` bytes of the archive (deciphered). Returns how many; 0 at the end.
 uint32_t InputFeed(EntryStream& s, uint8_t* buffer, uint32_t count);
@@ -70,11 +75,11 @@ uint32_t InputFeed(EntryStream& s, uint8_t* buffer, uint32_t count);
 // Makes at least one byte available in the input buffer; false at the end of the archive.
 bool RefillInput(EntryStream& s);
 
-// Count on success, -1 on a cancel or a short write.
+// Count on success, -1 on a cancel, a short write or a block past the declared size.
 int OutputSink(EntryStream& s, const uint8_t* bytes, uint32_t count);
 
 void ResetRunningCrc(EntryStream& s);
 void ResetBitReader(EntryStream& s);
 int GetBits(EntryStream& s, int n);  // n from 1 to 16
 
-void StoredCopy(EntryStream& s, uint32_t count, uint8_t* work);
+void StoredCopy(EntryStream& s, uint64_t count, uint8_t* work);

@@ -155,7 +155,7 @@ int DecodeSymbol(EntryStream& s, const Tree& tree) {
 
 }  // namespace
 
-int Explode(EntryStream& s, uint32_t uncompressedSize, bool bigDictionary, bool literalTree,
+int Explode(EntryStream& s, uint64_t uncompressedSize, bool bigDictionary, bool literalTree,
             uint8_t* work) {
     OutputWindow w;
     OpenWindow(w, s, work);
@@ -170,7 +170,7 @@ int Explode(EntryStream& s, uint32_t uncompressedSize, bool bigDictionary, bool 
 
     const int lowDistanceBits = bigDictionary ? 7 : 6;
     const uint32_t minMatch = literalTree ? 3 : 2;
-    uint32_t left = uncompressedSize;
+    uint64_t left = uncompressedSize;
     while (!s.endOfInput && left > 0) {
         if (TakeBits(s, 1)) {
             const int literal = literalTree ? DecodeSymbol(s, t.literal) : TakeBits(s, 8);

@@ -14,13 +14,13 @@
 #include "codecs/entry_stream.h"
 
 // Writes each decoded string with one sink call.
-int Unshrink(EntryStream& s, uint32_t uncompressedSize, uint8_t* work);
+int Unshrink(EntryStream& s, uint64_t uncompressedSize, uint8_t* work);
 
 // `factor` is 1 to 4 (method - 1).
-int Unreduce(EntryStream& s, uint32_t uncompressedSize, int factor, uint8_t* work);
+int Unreduce(EntryStream& s, uint64_t uncompressedSize, int factor, uint8_t* work);
 
 // `bigDictionary`: 8 KiB window (flag bit 1); `literalTree`: three trees (flag bit 2).
-int Explode(EntryStream& s, uint32_t uncompressedSize, bool bigDictionary, bool literalTree,
+int Explode(EntryStream& s, uint64_t uncompressedSize, bool bigDictionary, bool literalTree,
             uint8_t* work);
 
 // Get bits (n) of the Bit reader, with its common case inline: when the Bit buffer
@@ -65,4 +65,4 @@ int FlushWindow(OutputWindow& w);
 
 // Bytes still expected, counted down without going below zero: a string or copy longer
 // than what remains is still written whole, and decoding then stops.
-inline uint32_t CountDown(uint32_t left, uint32_t done) { return done >= left ? 0 : left - done; }
+inline uint64_t CountDown(uint64_t left, uint64_t done) { return done >= left ? 0 : left - done; }

@@ -82,7 +82,7 @@ int NextByte(EntryStream& s, const FollowerSets& f, int last) {
 
 }  // namespace
 
-int Unreduce(EntryStream& s, uint32_t uncompressedSize, int factor, uint8_t* work) {
+int Unreduce(EntryStream& s, uint64_t uncompressedSize, int factor, uint8_t* work) {
     OutputWindow w;
     OpenWindow(w, s, work);
     ResetBitReader(s);
@@ -98,7 +98,7 @@ int Unreduce(EntryStream& s, uint32_t uncompressedSize, int factor, uint8_t* wor
     int last = 0;
     int copyValue = 0;
     int copyLength = 0;
-    uint32_t left = uncompressedSize;
+    uint64_t left = uncompressedSize;
     while (!s.endOfInput && left > 0) {
         const int x = NextByte(s, f, last);
         last = x;

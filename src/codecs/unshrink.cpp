@@ -80,7 +80,7 @@ int BuildString(ShrinkTables& t, int code, int top) {
 
 }  // namespace
 
-int Unshrink(EntryStream& s, uint32_t uncompressedSize, uint8_t* work) {
+int Unshrink(EntryStream& s, uint64_t uncompressedSize, uint8_t* work) {
     ShrinkTables& t = *reinterpret_cast<ShrinkTables*>(work);
     ResetBitReader(s);
     InitTables(t);
@@ -93,7 +93,7 @@ int Unshrink(EntryStream& s, uint32_t uncompressedSize, uint8_t* work) {
     *last = uint8_t(previous);
     if (OutputSink(s, last, 1) < 0) return -1;
     uint8_t firstChar = *last;
-    uint32_t left = uncompressedSize - 1;
+    uint64_t left = uncompressedSize - 1;
 
     int codeSize = kFirstCodeSize;
     int nextFree = kFirstFreeCode;

@@ -2,6 +2,7 @@
 #include "crypto/zip_crypto.h"
 
 #include "archive/crc32.h"
+#include "archive/file_position.h"
 
 void UpdateKeys(Decryption& d, uint8_t plain) {
     d.key0 = CrcStep(d.key0, plain);
@@ -38,13 +39,13 @@ int CheckPassword(Decryption& d, FILE* archive, const char* password, EntryRecor
     InitKeys(d, password);
 
     int result = 0;
-    const long position = ftell(archive);
+    const int64_t position = PositionOf(archive);
     uint8_t header[kEncryptionHeaderSize];
     if (fread(header, 1, sizeof header, archive) == sizeof header) {
         DecryptBytes(d, header, sizeof header);
         const bool checkable = entry.crc32 != 0 && entry.compressedSize != 0;
         if (checkable && header[kEncryptionHeaderSize - 1] != ExpectedCheckByte(central)) {
-            fseek(archive, position, SEEK_SET);
+            SeekTo(archive, uint64_t(position));
             return 0;
         }
         result = 1;

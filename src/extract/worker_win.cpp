@@ -11,6 +11,7 @@
 
 #include "app/state.h"
 #include "archive/crc32.h"
+#include "archive/file_position.h"
 #include "codecs/decode_entry.h"
 #include "paths/path_utils.h"
 #include "post/after_extraction.h"
@@ -33,9 +34,9 @@ struct Worker {
     int result;
 };
 
-void ReportProgress(void*, long kib) { SendMessageA(g_progressWindow, kMsgSetPosition, 0, kib); }
+void ReportProgress(void*, uint32_t kib) { SendMessageA(g_progressWindow, kMsgSetPosition, 0, LPARAM(kib)); }
 
-DWORD ExistingDosDateTime(const char* path, DWORD& size) {
+DWORD ExistingDosDateTime(const char* path, uint64_t& size) {
     size = 0;
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
@@ -43,7 +44,9 @@ DWORD ExistingDosDateTime(const char* path, DWORD& size) {
     WORD date = 0, time = 0;
     if (GetFileTime(file, nullptr, nullptr, &written) && FileTimeToLocalFileTime(&written, &local))
         FileTimeToDosDateTime(&local, &date, &time);
-    size = GetFileSize(file, nullptr);
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file, &high);
+    size = uint64_t(high) << 32 | low;
     CloseHandle(file);
     return DWORD(date) << 16 | time;
 }
@@ -53,7 +56,7 @@ int DecideOverwrite(Worker& w) {
     RunSettings& settings = g_settings;
     if (settings.config.overwriteWithoutAsking || SearchPathA(nullptr, w.output, nullptr, 0, nullptr, nullptr) == 0)
         return 1;
-    DWORD existingSize;
+    uint64_t existingSize;
     const DWORD existingTime = ExistingDosDateTime(w.output, existingSize);
     const DWORD entryTime = w.entry.DosDateTime();
     int decision;
@@ -133,17 +136,18 @@ bool WriteEntry(Worker& w) {
     if (!(w.entry.flags & kFlagEncrypted)) CheckPassword(s.decryption, g_reader.archive, nullptr, w.entry, g_reader.central);
     BeginEntryData(s);
     DecodeEntry(s, w.entry, w.work);
-    const long written = ftell(file);
+    const int64_t written = PositionOf(file);
     if (fclose(file) != 0) s.writeFailed = 1;  // the last buffered bytes reach the disk here
 
     if (g_cancelState != 0) {
         // A file written whole is kept; a partial one never replaces anything.
-        if (!(written == long(w.entry.uncompressedSize) && ReplaceOutput(w))) DeleteFileA(w.temporary);
+        if (!(uint64_t(written) == w.entry.uncompressedSize && ReplaceOutput(w))) DeleteFileA(w.temporary);
         return false;
     }
-    // A short write, or a decoder that stopped on damaged data before the entry's end,
-    // fails the entry even where the CRC cannot tell (an empty output and a stored CRC of 0).
-    if (s.runningCrc == w.entry.crc32 && !s.writeFailed && written == long(w.entry.uncompressedSize)) {
+    // A short write, a decoder that stopped on damaged data before the entry's end, or one
+    // that would have gone past it, fails the entry even where the CRC cannot tell (an
+    // empty output and a stored CRC of 0).
+    if (s.runningCrc == w.entry.crc32 && !s.writeFailed && !s.overrun && uint64_t(written) == w.entry.uncompressedSize) {
         if (ReplaceOutput(w)) {
             SetFileTimeFromDos(w.output, w.entry.date, w.entry.time, false);
             SetFileAttributesA(w.output, w.entry.attributes);
@@ -235,11 +239,14 @@ DWORD WINAPI ExtractionThread(void*) {
     } else if (NextEntry(g_reader, w.entry, w.work)) {
         do {
             if (g_cancelState != 0) break;
-            // Sizes come from the archive: an entry that claims to reach past what a file
-            // offset can hold ends the archive rather than wrapping to an earlier header.
-            const long long nextHeader = (long long)ftell(g_reader.archive) + w.entry.compressedSize;
-            if (!ExtractEntry(w) || g_cancelState != 0 || nextHeader > 0x7FFFFFFF) break;
-            fseek(g_reader.archive, long(nextHeader), SEEK_SET);
+            // Sizes come from the archive: an entry that claims to reach past the central
+            // directory leaves no entry behind it (the scan starts there and ends at once).
+            const int64_t dataStart = PositionOf(g_reader.archive);
+            if (dataStart < 0) break;
+            uint64_t nextHeader = uint64_t(dataStart) + w.entry.compressedSize;
+            if (nextHeader < uint64_t(dataStart) || nextHeader > g_reader.centralStart) nextHeader = g_reader.centralStart;
+            if (!ExtractEntry(w) || g_cancelState != 0) break;
+            SeekTo(g_reader.archive, nextHeader);
         } while (NextEntry(g_reader, w.entry, w.work));
     }
     free(w.work);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 // Messages to a dialog's control, and a check box's state (one import serves them all).
 inline LRESULT SendToControl(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(GetDlgItem(dialog, id), message, wParam, lParam);
@@ -44,8 +46,8 @@ struct OverwriteRequest {
     const char* path;    // the output path, which is the existing file's
     DWORD existingTime;  // local time of its last write; 0 when it could not be opened
     DWORD newTime;       // the entry's
-    DWORD existingSize;  // low 32 bits; 0 when it could not be opened
-    DWORD newSize;       // the entry's uncompressed size
+    uint64_t existingSize;  // 0 when it could not be opened
+    uint64_t newSize;       // the entry's uncompressed size
 };
 
 // Asks whether the entry replaces the existing file; Cancel also closes the Progress window.
@@ -58,4 +60,4 @@ constexpr int kDateTimeTextSize = 128;
 int FormatDateTimeText(DWORD dosDateTime, char* out);
 // The size with a ',' between groups of three digits, in a static buffer that the next
 // call overwrites.
-const char* GroupedSizeText(DWORD size);
+const char* GroupedSizeText(uint64_t size);

@@ -31,11 +31,21 @@ int Weekday(int year, int month, int day) {
     return (day + (13 * month + 8) / 5 + year + year / 4 - year / 100 + year / 400) % 7;
 }
 
-// The last size text: at most 10 digits and 3 separators.
+// The last size text: at most 20 digits and 6 separators.
 char g_groupedSize[32];
 
+// Divides by ten in 32-bit steps (the 32-bit image has no 64-bit division of its own);
+// returns the remainder.
+uint32_t DivideByTen(uint64_t& value) {
+    const uint32_t high = uint32_t(value >> 32), low = uint32_t(value);
+    const uint32_t middle = (high % 10) << 16 | low >> 16;
+    const uint32_t bottom = (middle % 10) << 16 | (low & 0xFFFF);
+    value = uint64_t(high / 10) << 32 | (middle / 10) << 16 | bottom / 10;
+    return bottom % 10;
+}
+
 // Sets the details of one file; left empty without a time.
-void SetDetails(HWND dialog, int id, DWORD time, DWORD size) {
+void SetDetails(HWND dialog, int id, DWORD time, uint64_t size) {
     char format[kDateTimeTextSize], text[kDateTimeTextSize + sizeof g_groupedSize];
     if (time == 0 || FormatDateTimeText(time, format) == 0) return;
     wsprintfA(text, format, GroupedSizeText(size));
@@ -108,13 +118,13 @@ int FormatDateTimeText(DWORD dosDateTime, char* out) {
     return length;
 }
 
-const char* GroupedSizeText(DWORD size) {
+const char* GroupedSizeText(uint64_t size) {
     // Written from the right: the last digit first, a ',' before every fourth.
     char* out = g_groupedSize + sizeof g_groupedSize - 1;
     *out = 0;
-    for (int digits = 0; digits == 0 || size != 0; ++digits, size /= 10) {
+    for (int digits = 0; digits == 0 || size != 0; ++digits) {
         if (digits != 0 && digits % 3 == 0) *--out = ',';
-        *--out = char('0' + size % 10);
+        *--out = char('0' + DivideByTen(size));
     }
     return out;
 }

@@ -5,10 +5,12 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 constexpr UINT kMsgSetPosition = 1004;  // lParam: bar position in KiB
 constexpr UINT kMsgPlayAnimation = 1025;
 constexpr UINT kMsgStopAnimation = 1026;
 
 // Creates and shows the window (g_progressWindow); the bar runs from 0 to
-// `centralDirectoryOffset` in KiB, the position reading reaches at the central directory.
-HWND OpenProgressWindow(long centralDirectoryOffset);
+// `centralDirectoryKib`, the position in KiB that reading reaches at the central directory.
+HWND OpenProgressWindow(uint32_t centralDirectoryKib);

@@ -15,9 +15,9 @@ HWND g_animation;
 
 constexpr int kShellAnimationClip = 161;  // the looping clip that shell32.dll carries
 
-void OnInit(HWND dialog, long centralDirectoryOffset) {
+void OnInit(HWND dialog, uint32_t centralDirectoryKib) {
     g_progressBar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
-    SendMessageA(g_progressBar, PBM_SETRANGE32, 0, centralDirectoryOffset / 1024);
+    SendMessageA(g_progressBar, PBM_SETRANGE32, 0, LPARAM(centralDirectoryKib));
     g_shellLibrary = LoadLibraryA("shell32.dll");
     g_animation = nullptr;
     if (!g_shellLibrary) return;
@@ -40,7 +40,7 @@ void Close(HWND dialog) {
 INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
-            OnInit(dialog, long(lParam));
+            OnInit(dialog, uint32_t(lParam));
             return TRUE;
         case kMsgSetPosition:
             SendMessageA(g_progressBar, PBM_SETPOS, WPARAM(lParam), 0);
@@ -71,9 +71,9 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 }  // namespace
 
-HWND OpenProgressWindow(long centralDirectoryOffset) {
+HWND OpenProgressWindow(uint32_t centralDirectoryKib) {
     g_progressWindow = CreateDialogParamA(g_module, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressProc,
-                                          LPARAM(centralDirectoryOffset));
+                                          LPARAM(centralDirectoryKib));
     ShowWindow(g_progressWindow, SW_SHOW);
     UpdateWindow(g_progressWindow);
     return g_progressWindow;

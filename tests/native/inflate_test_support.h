@@ -261,11 +261,11 @@ struct Recorder {
     bool kibMatches = true;
 };
 
-inline void RecordProgress(void* context, long kib) {
+inline void RecordProgress(void* context, uint32_t kib) {
     Recorder& r = *static_cast<Recorder*>(context);
     const long size = ftell(r.stream->output);
-    const long position = ArchivePosition(*r.stream);
-    if (kib != position / 1024) r.kibMatches = false;
+    const long position = long(ArchivePosition(*r.stream));
+    if (long(kib) != position / 1024) r.kibMatches = false;
     r.calls->push_back({uint32_t(size - r.lastSize), position, r.stream->runningCrc});
     r.lastSize = size;
     if (int(r.calls->size()) == r.cancelAfter) *r.cancel = 100;

@@ -86,11 +86,11 @@ inline ssize_t CountWrite(void* cookie, const char*, size_t size) {
     static_cast<State*>(cookie)->written += size;
     return ssize_t(size);
 }
-inline void Report(void* context, long) {
+inline void Report(void* context, uint32_t) {
     State& st = *static_cast<State*>(context);
     Outcome& o = *st.outcome;
     const uint64_t before = o.calls.empty() ? 0 : o.calls.back().bytesBefore + o.calls.back().size;
-    o.calls.push_back({before, st.written - before, ArchivePosition(*st.stream)});
+    o.calls.push_back({before, st.written - before, long(ArchivePosition(*st.stream))});
     if (st.cancelAfter > 0 && int(o.calls.size()) >= st.cancelAfter) st.cancel = 100;
 }
 }  // namespace detail

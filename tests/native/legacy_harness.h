@@ -94,11 +94,11 @@ struct Recorder {
     int cancelAfter;
     int* cancel;
 };
-inline void Record(void* context, long) {
+inline void Record(void* context, uint32_t) {
     Recorder& r = *static_cast<Recorder*>(context);
     fflush(r.stream->output);
     const long now = ftell(r.stream->output);
-    r.calls->push_back({uint32_t(now - r.lastOutputSize), ArchivePosition(*r.stream)});
+    r.calls->push_back({uint32_t(now - r.lastOutputSize), long(ArchivePosition(*r.stream))});
     r.lastOutputSize = now;
     if (r.cancelAfter >= 0 && int(r.calls->size()) >= r.cancelAfter) *r.cancel = 100;
 }

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/crc32.h"
 #include "archive/zip_reader.h"
 
 namespace fixtures {
@@ -160,7 +161,7 @@ struct ScannedEntry {
 };
 
 struct Scan {
-    int32_t centralOffset = 0;
+    int64_t centralOffset = 0;  // where the reader takes the central directory to begin; 0: none
     std::vector<ScannedEntry> entries;
 };
 
@@ -169,10 +170,11 @@ struct Scan {
 // fails to move forward.
 inline Scan ScanFile(FILE* file) {
     Scan scan;
+    BuildCrcTable();
     ZipReader reader{};
     reader.archive = file;
-    scan.centralOffset = FindCentralDirectory(reader);
-    if (scan.centralOffset == 0) return scan;
+    if (!FindCentralDirectory(reader)) return scan;
+    scan.centralOffset = int64_t(reader.centralStart);
     EXPECT_EQ(ftell(file), 0) << "the end-record search leaves the file at offset 0";
     static uint8_t window[kScanWindowSize];
     EntryRecord entry;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "archive/crc32.h"
+#include "archive/file_position.h"
 #include "codecs/decode_entry.h"
 #include "codecs/entry_stream.h"
 #include "crypto/zip_crypto.h"
@@ -77,8 +78,9 @@ Verdict DecodeOne(DecodeContext& c, ZipReader& reader, EntryRecord entry, const 
 void WalkAsTheStub(FILE* file, const CheckRequest& request, ArchiveReport& report) {
     ZipReader reader{};
     reader.archive = file;
-    report.stubCentralOffset = FindCentralDirectory(reader);
-    if (report.stubCentralOffset == 0) return;
+    report.stubFindsArchive = FindCentralDirectory(reader);
+    report.stubCentralStart = reader.centralStart;
+    if (!report.stubFindsArchive) return;
 
     DecodeContext context;
     context.host.cancelState = &context.cancelState;
@@ -89,7 +91,7 @@ void WalkAsTheStub(FILE* file, const CheckRequest& request, ArchiveReport& repor
     std::vector<uint8_t> window(kWorkBufferSize);
     ReaderEntry e{};
     while (NextEntry(reader, e.record, window.data())) {
-        e.dataStart = uint64_t(ftell(file));
+        e.dataStart = uint64_t(PositionOf(file));
         e.paired = reader.centralCursor != 0;
         e.pairedRecord = e.paired ? uint64_t(reader.centralCursor) - reader.central.nameLength - kCentralHeaderSize : 0;
         e.verdict = Verdict::NotDecoded;
@@ -97,7 +99,7 @@ void WalkAsTheStub(FILE* file, const CheckRequest& request, ArchiveReport& repor
         if (request.decode && context.output)
             e.verdict = DecodeOne(context, reader, e.record, request, e.decodedCrc);
         report.entries.push_back(e);
-        if (fseek(file, long(e.dataStart + e.record.compressedSize), SEEK_SET) != 0) break;
+        if (!SeekTo(file, e.dataStart + e.record.compressedSize)) break;
     }
     if (context.output) fclose(context.output);
     if (request.decode && !context.output) report.errors.push_back("cannot open the null device to decode into");
@@ -131,10 +133,8 @@ void NameWarnings(const CentralEntry& c, ArchiveReport& report) {
 }
 
 void Compare(FILE* file, const ZipLayout& layout, ArchiveReport& report) {
-    if (layout.zip64)
-        report.warnings.push_back("the archive has ZIP64 end records; the stub reads only the 32-bit fields");
-    if (report.stubCentralOffset != int32_t(layout.storedCentralOffset))
-        report.warnings.push_back("the stub takes its central directory offset from another end record "
+    if (!layout.entries.empty() && report.stubCentralStart != layout.centralStart)
+        report.warnings.push_back("the stub takes its central directory from another end record "
                                   "(does the archive comment hold an end signature?)");
 
     std::map<uint64_t, size_t> byDataStart;  // reader entries by where their data begins
@@ -143,7 +143,6 @@ void Compare(FILE* file, const ZipLayout& layout, ArchiveReport& report) {
 
     for (const CentralEntry& c : layout.entries) {
         const std::string name = Quoted(c.name);
-        if (c.zip64Extra) report.warnings.push_back(name + ": has a ZIP64 extra field, which the stub ignores");
         if (!IsExtractableMethod(c.method)) {
             report.errors.push_back(name + ": " + MethodName(c.method) + " is a method the stub cannot extract");
             continue;
@@ -182,11 +181,8 @@ void Compare(FILE* file, const ZipLayout& layout, ArchiveReport& report) {
 void VerdictErrors(ArchiveReport& report) {
     for (const ReaderEntry& e : report.entries) {
         if (e.verdict != Verdict::CrcError) continue;
-        const bool zip64Sizes = e.record.compressedSize == kZip64Marker32 || e.record.uncompressedSize == kZip64Marker32;
         report.errors.push_back(Quoted(e.record.name) + ": CRC error (the archive says " + Hex32(e.record.crc32) +
-                                ", the data gives " + Hex32(e.decodedCrc) + ")" +
-                                (zip64Sizes ? "; its sizes are in a ZIP64 extra field, which the stub does not read"
-                                            : ""));
+                                ", the data gives " + Hex32(e.decodedCrc) + ")");
     }
 }
 
@@ -195,8 +191,9 @@ void VerdictErrors(ArchiveReport& report) {
 ArchiveReport CheckArchive(FILE* file, const ZipLayout* layout, const CheckRequest& request) {
     ArchiveReport report;
     WalkAsTheStub(file, request, report);
-    if (report.stubCentralOffset == 0) {
-        report.errors.push_back("the stub finds no end-of-central-directory record with a central directory offset");
+    if (!report.stubFindsArchive) {
+        report.errors.push_back("the stub finds no archive it can read: no end-of-central-directory record, a split "
+                                "archive, or no central directory where the end record says");
         return report;
     }
     VerdictErrors(report);

@@ -35,7 +35,8 @@ struct ReaderEntry {
 };
 
 struct ArchiveReport {
-    int32_t stubCentralOffset = 0;  // what the stub takes from the end record; 0: no archive
+    bool stubFindsArchive = false;  // the stub finds an end record and its central directory
+    uint64_t stubCentralStart = 0;  // where it takes the central directory to begin
     std::vector<ReaderEntry> entries;
     std::vector<std::string> errors;    // the stub would fail on these
     std::vector<std::string> warnings;  // the stub would not honour these as written
