@@ -6,6 +6,8 @@ usage: mkzip.py OUT.zip NAME SOURCE [NAME SOURCE]...
   NAME    the stored name; \\xNN escapes give raw bytes; a name prefixed "cp932:" is
           encoded in code page 932
   SOURCE  =TEXT (literal bytes) | @PATH (a file's bytes) | zeros:N | dir (a folder entry)
+          | hole:N (N zero bytes left unwritten: a sparse file)
+Sizes and offsets that do not fit 32 bits go into ZIP64 fields and end records.
 """
 import struct
 import sys
@@ -34,26 +36,49 @@ def data_of(source):
     raise SystemExit("unknown source: " + source)
 
 
+def zeros_crc(count):
+    crc, chunk = 0, bytes(1 << 22)
+    while count > 0:
+        crc = zlib.crc32(chunk[:min(count, len(chunk))], crc)
+        count -= min(count, len(chunk))
+    return crc
+
+
 def main(argv):
     if len(argv) < 2 or len(argv) % 2 != 0:
         raise SystemExit(__doc__)
-    out = argv[1]
-    local, central = bytearray(), bytearray()
+    central = bytearray()
     pairs = list(zip(argv[2::2], argv[3::2]))
-    for name_text, source in pairs:
-        name, data = name_bytes(name_text), data_of(source)
-        crc = zlib.crc32(data) & 0xFFFFFFFF
-        attributes = 0x10 if source == "dir" else 0x20
-        offset = len(local)
-        local += struct.pack("<4sHHHHHIIIHH", b"PK\x03\x04", 10, 0, 0, DOS_TIME, DOS_DATE,
-                             crc, len(data), len(data), len(name), 0) + name + data
-        central += struct.pack("<4sBBHHHHHIIIHHHHHII", b"PK\x01\x02", 20, 0, 10, 0, 0, DOS_TIME,
-                               DOS_DATE, crc, len(data), len(data), len(name), 0, 0, 0, 0,
-                               attributes, offset) + name
-    end = struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, 0, len(pairs), len(pairs), len(central),
-                      len(local), 0)
-    with open(out, "wb") as f:
-        f.write(local + central + end)
+    with open(argv[1], "wb") as f:
+        for name_text, source in pairs:
+            name = name_bytes(name_text)
+            hole = int(source[len("hole:"):]) if source.startswith("hole:") else 0
+            data = b"" if hole else data_of(source)
+            size = hole or len(data)
+            crc = (zeros_crc(hole) if hole else zlib.crc32(data)) & 0xFFFFFFFF
+            attributes = 0x10 if source == "dir" else 0x20
+            offset = f.tell()
+            big = size >= 0xFFFFFFFF or offset >= 0xFFFFFFFF
+            field = lambda *values: struct.pack("<HH", 1, 8 * len(values)) + struct.pack("<%dQ" % len(values), *values)
+            extra = field(size, size) if big else b""
+            stated = 0xFFFFFFFF if big else size
+            f.write(struct.pack("<4sHHHHHIIIHH", b"PK\x03\x04", 45 if big else 10, 0, 0, DOS_TIME, DOS_DATE,
+                                crc, stated, stated, len(name), len(extra)) + name + extra + data)
+            f.seek(hole, 1)
+            extra = field(size, size, offset) if big else b""
+            central += struct.pack("<4sBBHHHHHIIIHHHHHII", b"PK\x01\x02", 45, 0, 45 if big else 10, 0, 0,
+                                   DOS_TIME, DOS_DATE, crc, stated, stated, len(name), len(extra), 0, 0, 0,
+                                   attributes, 0xFFFFFFFF if big else offset) + name + extra
+        directory = f.tell()
+        f.write(central)
+        count = len(pairs)
+        if f.tell() >= 0xFFFFFFFF:
+            record = f.tell()
+            f.write(struct.pack("<4sQHHIIQQQQ", b"PK\x06\x06", 44, 45, 45, 0, 0, count, count, len(central),
+                                directory))
+            f.write(struct.pack("<4sIQI", b"PK\x06\x07", 0, record, 1))
+            directory = 0xFFFFFFFF
+        f.write(struct.pack("<4sHHHHIIH", b"PK\x05\x06", 0, 0, count, count, len(central), directory, 0))
 
 
 if __name__ == "__main__":

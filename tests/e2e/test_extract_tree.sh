@@ -26,4 +26,21 @@ writable() { (cd "$1" && find . -type f -writable | sort); }
 check "same read-only files as unzip" diff <(writable out) <(writable reference)
 check "no temporary file left" test -z "$(find out -name 'dud*.tmp')"
 
+# An entry of a little over 4 GiB and one behind it (ZIP64, a sparse archive appended to
+# the stub with offsets from its own start): minutes of writing, DUDORE_LARGE_TESTS=1 only.
+if [ -n "${DUDORE_LARGE_TESTS:-}" ]; then
+  big=$((4 * 1024 * 1024 * 1024 + 100))
+  python3 "$MKZIP" large.zip small =x big "hole:$big" after =y
+  make_sfx -o head.exe -d "$(winpath large)" --skip-dialog --overwrite --no-explorer tree.zip
+  head -c $(($(stat -c %s "$DUDORE_STUB") + 512)) head.exe > large.exe
+  cat large.zip >> large.exe
+  rm large.zip
+  status=0
+  timeout 900 "$DUDORE_WINE" large.exe </dev/null >/dev/null 2>&1 || status=$?
+  expect_eq "over 4 GiB: exit code" "$status" 0
+  expect_eq "over 4 GiB: its size" "$(stat -c %s large/big 2>/dev/null)" "$big"
+  check "over 4 GiB: byte for byte" cmp -s -n "$big" large/big /dev/zero
+  expect_eq "over 4 GiB: the entries around it" "$(cat large/small large/after)" "xy"
+fi
+
 finish

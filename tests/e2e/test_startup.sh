@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The stub ends with exit code 0 whatever it was given: its own archive, a ZIP named on
-# the command line, an archive path that does not exist (silently), a file with nothing
-# behind the image (silently).
+# The stub ends with exit code 0 whatever it was given: its own archive (also in ZIP64
+# form), a ZIP named on the command line, an archive path that does not exist (silently),
+# a file with nothing behind the image (silently), an archive it cannot read (with a
+# message, never as an empty success).
 source "$(dirname "$0")/lib.sh"
 
 mkdir -p src out
@@ -20,5 +21,19 @@ check "named ZIP: extracted into the named folder" cmp -s src/a.txt named/a.txt
 expect_eq "missing archive: exit code" "$(run_to_end "$DUDORE_STUB" "$(winpath nothing-here.zip)")" 0
 cp "$DUDORE_STUB" bare.exe
 expect_eq "nothing after the image: exit code" "$(run_to_end bare.exe)" 0
+
+(cd src && zip -q -X -fz ../zip64.zip a.txt)
+make_sfx -o zip64.exe -d "$(winpath out64)" --skip-dialog --overwrite --no-explorer zip64.zip
+expect_eq "ZIP64 records (zip -fz): exit code" "$(run_to_end zip64.exe)" 0
+check "ZIP64 records (zip -fz): extracted" cmp -s src/a.txt out64/a.txt
+
+# A split archive's last piece: the end record names another disk.
+python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[-22 + 4] = 1; open(sys.argv[2], "wb").write(b)' plain.zip split.zip
+start_stub "$DUDORE_STUB" "$(winpath split.zip)"
+check "split archive: a message" driver wait DUD-ORE
+expect_eq "split archive: its text" "$(driver text DUD-ORE 65535)" "not supported archive format."
+driver click DUD-ORE 1
+wait_stub
+expect_eq "split archive: exit code" "$STUB_STATUS" 0
 
 finish

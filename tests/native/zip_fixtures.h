@@ -9,8 +9,11 @@
 #include <string.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -134,6 +137,102 @@ inline void Append32(Bytes& b, uint32_t v) {
 }
 inline void AppendText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
 
+inline void Append64(Bytes& b, uint64_t v) {
+    Append32(b, uint32_t(v));
+    Append32(b, uint32_t(v >> 32));
+}
+
+// ---- hand-built archives --------------------------------------------------------
+// Laid out byte by byte as the format has it, with the fields tests vary as members. A
+// stretch of zeros (a hole) may stand in front of the archive or behind an entry's data:
+// written as a sparse file, offsets and sizes past 4 GiB cost no disk.
+
+struct HandEntry {
+    std::string name;
+    std::string data;           // stored as given, then `hole` zeros
+    uint64_t hole = 0;
+    uint16_t method = 0, flags = 0;
+    uint32_t attributes = 0x20;
+    bool zip64 = false;         // sizes and offset escaped into ZIP64 extra fields
+    std::string localExtra, centralExtra;  // further extra fields, as stored
+    uint32_t crc = 0;           // of data and hole; WriteHandArchive fills it in
+};
+
+struct HandArchive {
+    uint64_t hole = 0;          // zeros in front of the archive; offsets count from the file's start
+    std::vector<HandEntry> entries;
+    bool zip64End = false;      // ZIP64 end records, the end record's fields escaped
+    std::string afterDirectory; // bytes between the central directory and the end records
+};
+
+// An extra field of `tag` holding `data`.
+inline std::string ExtraField(uint16_t tag, const std::string& data) {
+    Bytes b;
+    Append16(b, tag), Append16(b, uint32_t(data.size()));
+    AppendText(b, data);
+    return std::string(b.begin(), b.end());
+}
+
+// Writes `a` to `path` (sparse where it has holes); returns where its central directory begins.
+inline uint64_t WriteHandArchive(const std::string& path, HandArchive& a) {
+    FILE* file = fopen(path.c_str(), "wb");
+    EXPECT_NE(file, nullptr) << path;
+    if (!file) return 0;
+    uint64_t at = a.hole;
+    Bytes central, chunk;
+    auto emit = [&](const Bytes& bytes, uint64_t hole) {
+        fseeko(file, off_t(at), SEEK_SET);
+        fwrite(bytes.data(), 1, bytes.size(), file);
+        at += bytes.size() + hole;
+    };
+    auto escaped = [](bool zip64, uint64_t v) { return zip64 ? 0xFFFFFFFFu : uint32_t(v); };
+    for (HandEntry& e : a.entries) {
+        static const Bytes kZeros(1 << 20);
+        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), uInt(e.data.size()));
+        for (uint64_t left = e.hole; left > 0; left -= std::min<uint64_t>(left, kZeros.size()))
+            crc = crc32(crc, kZeros.data(), uInt(std::min<uint64_t>(left, kZeros.size())));
+        e.crc = uint32_t(crc);
+        const uint64_t size = e.data.size() + e.hole, offset = at;
+        Bytes sizes;
+        Append64(sizes, size), Append64(sizes, size);
+        const std::string localExtra = (e.zip64 ? ExtraField(1, std::string(sizes.begin(), sizes.end())) : "") + e.localExtra;
+        chunk = {'P', 'K', 3, 4};
+        Append16(chunk, 45), Append16(chunk, e.flags), Append16(chunk, e.method), Append32(chunk, 0x5A6B3C00);
+        Append32(chunk, e.crc), Append32(chunk, escaped(e.zip64, size)), Append32(chunk, escaped(e.zip64, size));
+        Append16(chunk, uint32_t(e.name.size())), Append16(chunk, uint32_t(localExtra.size()));
+        AppendText(chunk, e.name), AppendText(chunk, localExtra), AppendText(chunk, e.data);
+        emit(chunk, e.hole);
+        Append64(sizes, offset);
+        const std::string centralExtra = (e.zip64 ? ExtraField(1, std::string(sizes.begin(), sizes.end())) : "") + e.centralExtra;
+        central.insert(central.end(), {'P', 'K', 1, 2});
+        Append16(central, 45), Append16(central, 45), Append16(central, e.flags), Append16(central, e.method);
+        Append32(central, 0x5A6B3C00), Append32(central, e.crc);
+        Append32(central, escaped(e.zip64, size)), Append32(central, escaped(e.zip64, size));
+        Append16(central, uint32_t(e.name.size())), Append16(central, uint32_t(centralExtra.size()));
+        Append16(central, 0), Append16(central, 0), Append16(central, 0), Append32(central, e.attributes);
+        Append32(central, escaped(e.zip64, offset));
+        AppendText(central, e.name), AppendText(central, centralExtra);
+    }
+    const uint64_t directory = at, count = a.entries.size();
+    AppendText(central, a.afterDirectory);
+    emit(central, 0);
+    chunk.clear();
+    if (a.zip64End) {
+        const uint64_t record = at;
+        chunk = {'P', 'K', 6, 6};
+        Append64(chunk, 44), Append16(chunk, 45), Append16(chunk, 45), Append32(chunk, 0), Append32(chunk, 0);
+        Append64(chunk, count), Append64(chunk, count), Append64(chunk, central.size()), Append64(chunk, directory);
+        chunk.insert(chunk.end(), {'P', 'K', 6, 7});
+        Append32(chunk, 0), Append64(chunk, record), Append32(chunk, 1);
+    }
+    chunk.insert(chunk.end(), {'P', 'K', 5, 6});
+    Append32(chunk, 0), Append16(chunk, escaped(a.zip64End, count) & 0xFFFF), Append16(chunk, escaped(a.zip64End, count) & 0xFFFF);
+    Append32(chunk, escaped(a.zip64End, central.size())), Append32(chunk, escaped(a.zip64End, directory)), Append16(chunk, 0);
+    emit(chunk, 0);
+    fclose(file);
+    return directory;
+}
+
 // Offsets of every occurrence of "PK" a b.
 inline std::vector<size_t> FindSignatures(const Bytes& b, uint8_t a, uint8_t c) {
     std::vector<size_t> at;
@@ -168,7 +267,8 @@ struct Scan {
 // Finds the central directory, then takes entry after entry, moving from each entry's
 // data start over its compressed size. The walk stops (with a test failure) if it ever
 // fails to move forward.
-inline Scan ScanFile(FILE* file) {
+// The scan starts at `start` (past a hole in a sparse archive, where nothing lies).
+inline Scan ScanFile(FILE* file, uint64_t start = 0) {
     Scan scan;
     BuildCrcTable();
     ZipReader reader{};
@@ -176,6 +276,7 @@ inline Scan ScanFile(FILE* file) {
     if (!FindCentralDirectory(reader)) return scan;
     scan.centralOffset = int64_t(reader.centralStart);
     EXPECT_EQ(ftell(file), 0) << "the end-record search leaves the file at offset 0";
+    fseeko(file, off_t(start), SEEK_SET);
     static uint8_t window[kScanWindowSize];
     EntryRecord entry;
     long previous = -1;
@@ -192,13 +293,13 @@ inline Scan ScanFile(FILE* file) {
     return scan;
 }
 
-inline Scan ScanPath(const std::string& path) {
+inline Scan ScanPath(const std::string& path, uint64_t start = 0) {
     FILE* file = fopen(path.c_str(), "rb");
     if (!file) {
         ADD_FAILURE() << "cannot open " << path;
         return {};
     }
-    Scan scan = ScanFile(file);
+    Scan scan = ScanFile(file, start);
     fclose(file);
     return scan;
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/zip_reader.h"
+#include "codecs/decode_entry.h"
 #include "zip_fixtures.h"
 
 using namespace fixtures;
@@ -683,6 +684,163 @@ TEST(CentralRecord, ExtraLengthFallsBackWhenLocalIsZero) {
         EXPECT_EQ(scan.entries[0].dataStart, dataStart);
         EXPECT_EQ(scan.entries[0].entry.attributes, 0x20u);
         ExpectDataMatches(file, scan.entries[0]);
+    }
+}
+
+// ---- ZIP64, large archives, what lies after the directory, UTF-8 names ------------
+
+constexpr uint64_t k4GiB = uint64_t(1) << 32;
+
+// Sizes and offsets from ZIP64 fields: from zip -fz, hand-built, behind a 5 GiB hole,
+// an entry past 4 GiB, and 70,000 entries. Holes are sparse; the scan starts behind them.
+TEST(Zip64, SizesAndOffsetsFromTheirExtraFields) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    WriteText(dir / "a.txt", "hello world\n");
+    ASSERT_EQ(Shell(dir.path(), "zip -q -fz fz.zip a.txt"), 0);
+    ExpectAgreesWithZipinfo(dir / "fz.zip", 1);
+
+    struct Case {
+        const char* what;
+        HandArchive archive;
+        uint64_t scanFrom;
+    } cases[] = {
+        {"ZIP64 fields", {.entries = {{.name = "a", .data = "one", .zip64 = true}, {.name = "b/", .attributes = 0x10, .zip64 = true}}, .zip64End = true}, 0},
+        {"behind 5 GiB", {.hole = 5 * k4GiB / 4, .entries = {{.name = "far", .data = "x", .zip64 = true}}, .zip64End = true}, 5 * k4GiB / 4},
+        {"an entry past 4 GiB", {.entries = {{.name = "big", .data = "d", .hole = k4GiB + 5, .zip64 = true}, {.name = "next", .data = "n"}}, .zip64End = true}, 0},
+        {"70,000 entries", {.zip64End = true}, 0},
+    };
+    for (int i = 0; i < 70000; ++i) cases[3].archive.entries.push_back({.name = std::to_string(i), .data = "e"});
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint64_t directory = WriteHandArchive(dir / "hand.zip", c.archive);
+        const Scan scan = ScanPath(dir / "hand.zip", c.scanFrom);
+        EXPECT_EQ(uint64_t(scan.centralOffset), directory);
+        ASSERT_EQ(scan.entries.size(), c.archive.entries.size());
+        for (size_t e = 0; e < scan.entries.size(); e += 997) {
+            const HandEntry& want = c.archive.entries[e];
+            EXPECT_EQ(scan.entries[e].entry.name, want.name);
+            EXPECT_EQ(scan.entries[e].entry.compressedSize, want.data.size() + want.hole);
+            EXPECT_EQ(scan.entries[e].entry.uncompressedSize, want.data.size() + want.hole);
+            EXPECT_EQ(scan.entries[e].entry.crc32, want.crc);
+            EXPECT_EQ(scan.entries[e].entry.attributes, want.attributes);
+        }
+        EXPECT_EQ(scan.entries.back().entry.name, c.archive.entries.back().name);
+    }
+}
+
+// A stored entry of 4 GiB and more, behind more than 4 GiB, through the entry stream:
+// every byte reaches the sink and the CRC. Minutes of reading: DUDORE_LARGE_TESTS=1 only.
+TEST(Zip64, LargeEntryThroughTheStream) {
+    if (!getenv("DUDORE_LARGE_TESTS")) GTEST_SKIP() << "set DUDORE_LARGE_TESTS=1";
+    ScratchDir dir;
+    BuildCrcTable();
+    HandArchive archive{.hole = k4GiB + 7, .entries = {{.name = "big", .data = "start", .hole = k4GiB + 3, .zip64 = true}}, .zip64End = true};
+    WriteHandArchive(dir / "big.zip", archive);
+    FILE* file = fopen((dir / "big.zip").c_str(), "rb");
+    ZipReader reader{};
+    reader.archive = file;
+    ASSERT_TRUE(FindCentralDirectory(reader));
+    fseeko(file, off_t(archive.hole), SEEK_SET);
+    static uint8_t work[kWorkBufferSize];
+    EntryRecord entry;
+    ASSERT_TRUE(NextEntry(reader, entry, work));
+    FILE* sink = fopen("/dev/null", "wb");
+    int cancel = 0;
+    StreamHost host{&cancel, nullptr, nullptr};
+    EntryStream s{};
+    s.archive = file, s.output = sink, s.host = &host;
+    BeginEntryData(s);
+    DecodeEntry(s, entry, work);
+    EXPECT_EQ(s.runningCrc, archive.entries[0].crc);
+    EXPECT_EQ(s.outputLeft, 0u);
+    EXPECT_FALSE(s.overrun || s.writeFailed);
+    EXPECT_EQ(ArchivePosition(s), archive.hole + 30 + 3 + 20 + 5 + k4GiB + 3);
+    fclose(sink);
+    fclose(file);
+}
+
+// Archives the reader cannot read are refused, never taken for empty ones.
+TEST(Zip64, UnreadableFormsAreRefused) {
+    ScratchDir dir;
+    HandArchive archive{.entries = {{.name = "a", .data = "one", .zip64 = true}}, .zip64End = true};
+    WriteHandArchive(dir / "a.zip", archive);
+    const Bytes zip64 = ReadBytes(dir / "a.zip");
+    const size_t end = zip64.size() - 22, locator = end - 20, record = locator - 56;
+    const struct {
+        const char* what;
+        size_t at;
+        uint32_t value;
+    } patches[] = {
+        {"ZIP64 end record missing", record, 0},
+        {"ZIP64 locator missing", locator, 0},
+        {"split: the ZIP64 record's disk", record + 16, 1},
+        {"spanned over two disks", locator + 16, 2},
+    };
+    EXPECT_TRUE(ReadableArchive(zip64));
+    for (const auto& p : patches) {
+        Bytes file = zip64;
+        Put32(file, p.at, p.value);
+        EXPECT_FALSE(ReadableArchive(file)) << p.what;
+    }
+    archive.zip64End = false;
+    WriteHandArchive(dir / "b.zip", archive);
+    Bytes plain = ReadBytes(dir / "b.zip");
+    Put16(plain, plain.size() - 22 + 4, 1);
+    EXPECT_FALSE(ReadableArchive(plain)) << "split: the end record's disk";
+}
+
+// A local header behind the central directory (appended, or hidden in whatever follows
+// it) is never an entry; data before and between entries changes nothing.
+TEST(LocalHeader, NothingAtOrAfterTheCentralDirectory) {
+    ScratchDir dir;
+    HandArchive inner{.entries = {{.name = "setup.exe", .data = "planted"}}};
+    WriteHandArchive(dir / "inner.zip", inner);
+    const Bytes planted = ReadBytes(dir / "inner.zip");
+    HandArchive archive{.entries = {{.name = "setup.exe", .data = "real"}, {.name = "b", .data = "PK\3\4 within"}},
+                        .afterDirectory = std::string(planted.begin(), planted.end())};
+    WriteHandArchive(dir / "a.zip", archive);
+    EXPECT_EQ(Names(ScanPath(dir / "a.zip")), (std::vector<std::string>{"setup.exe", "b"}));
+}
+
+// A Unicode Path field names the entry in UTF-8 when its CRC-32 is that of the stored
+// name; a stale one is ignored. Flag bit 11 marks a UTF-8 name, which may be long.
+TEST(LocalHeader, Utf8Names) {
+    const std::string stored = "caf\x82.txt", utf8 = "caf\xC3\xA9.txt", longName(600, 'n');
+    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(stored.data()), uInt(stored.size())));
+    auto unicodePath = [&](uint32_t nameCrc) {
+        Bytes field = {1};
+        Append32(field, nameCrc);
+        AppendText(field, utf8);
+        return ExtraField(0x7075, std::string(field.begin(), field.end()));
+    };
+    const struct {
+        const char* what;
+        HandEntry entry;
+        std::string name;
+        bool utf8;
+    } cases[] = {
+        {"no marker", {.name = stored}, stored, false},
+        {"Unicode Path, local", {.name = stored, .localExtra = unicodePath(crc)}, utf8, true},
+        {"Unicode Path, central", {.name = stored, .centralExtra = unicodePath(crc)}, utf8, true},
+        {"Unicode Path, stale", {.name = stored, .localExtra = unicodePath(crc ^ 1)}, stored, false},
+        {"flag bit 11", {.name = utf8, .flags = 0x800}, utf8, true},
+        {"flag bit 11, 600 bytes", {.name = longName, .flags = 0x800}, longName, true},
+        {"600 bytes without the flag", {.name = longName}, "", false},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HandArchive archive{.entries = {c.entry}};
+        WriteHandArchive(dir / "a.zip", archive);
+        const Scan scan = ScanPath(dir / "a.zip");
+        if (c.name.empty()) {
+            EXPECT_TRUE(scan.entries.empty());
+            continue;
+        }
+        ASSERT_EQ(scan.entries.size(), 1u);
+        EXPECT_EQ(scan.entries[0].entry.name, c.name);
+        EXPECT_EQ(scan.entries[0].entry.utf8Name, c.utf8);
     }
 }
 
