@@ -15,19 +15,22 @@ namespace {
 
 // The folders that held listed files, relative to the destination and without their
 // trailing '\', in the order met; a folder met again after another one is recorded again.
-constexpr size_t kMaxFolders = 65536;
 struct FolderArray {
-    char** entries;  // kMaxFolders pointers into the list once the first folder is recorded
-    size_t count;    // never above kMaxFolders
+    char** entries;  // pointers into the list
+    size_t count;    // never above `room`
+    size_t room;
 };
 
 void RecordFolder(FolderArray& folders, char* folder) {
     if (folders.count > 0 && lstrcmpiA(folders.entries[folders.count - 1], folder) == 0) return;
-    // A full array records nothing more: the files of later folders are deleted all the
-    // same, only those folders stay.
-    if (folders.count == kMaxFolders) return;
-    if (!folders.entries) folders.entries = static_cast<char**>(malloc(kMaxFolders * sizeof(char*)));
-    if (folders.entries) folders.entries[folders.count++] = folder;
+    if (folders.count == folders.room) {
+        const size_t room = folders.room ? folders.room * 2 : 256;
+        char** grown = static_cast<char**>(realloc(folders.entries, room * sizeof(char*)));
+        if (!grown) return;  // not recorded: that folder stays, its files are deleted all the same
+        folders.entries = grown;
+        folders.room = room;
+    }
+    folders.entries[folders.count++] = folder;
 }
 
 }  // namespace

@@ -15,10 +15,15 @@ namespace {
 
 constexpr char kRundll32[] = "rundll32.exe";
 
-// ".exe", in any case, begins at `dot`; what follows it may be parameters. (A zero byte
-// never matches, so the text is long enough wherever this is true.)
-bool IsExeExtension(const char* dot) {
-    return (dot[1] | 0x20) == 'e' && (dot[2] | 0x20) == 'x' && (dot[3] | 0x20) == 'e';
+// The ".exe" (any case) that ends the program's name: the first one followed by a blank
+// or the end, so that a '.' in the parameters never moves the split. Null when none.
+char* ProgramExtension(char* text) {
+    for (char* dot = strchr(text, '.'); dot; dot = strchr(dot + 1, '.')) {
+        // A zero byte never matches, so the text is long enough wherever this holds.
+        if ((dot[1] | 0x20) == 'e' && (dot[2] | 0x20) == 'x' && (dot[3] | 0x20) == 'e' && (dot[4] == ' ' || dot[4] == 0))
+            return dot;
+    }
+    return nullptr;
 }
 
 // A window by the class or the title that is not empty.
@@ -43,7 +48,7 @@ void PrepareCommand(CommandLaunch& launch, const char* command, const char* dest
     const bool inf = dot && lstrcmpiA(dot, ".inf") == 0;
     // Parameters follow only an ".exe": the byte after it ends the file name. The buffer is
     // zero-filled, so a command ending in ".exe" gets empty parameters.
-    if (!inf && dot && IsExeExtension(dot)) {
+    if (!inf && (dot = ProgramExtension(file))) {
         dot[4] = 0;
         launch.parameters = dot + 5;
     }

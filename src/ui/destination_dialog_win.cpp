@@ -76,8 +76,11 @@ int CALLBACK OnBrowserEvent(HWND browser, UINT message, LPARAM, LPARAM preselect
 
 bool ApplyArchiveFolder(char* destination, const char* archiveBaseName, bool checked) {
     if (checked) {
-        // Room for the separator before the name and the one after it.
-        if (strlen(destination) + strlen(archiveBaseName) + 2 >= kPathSize) return false;
+        // Room for the name, the separator after it and, unless the text ends in one
+        // already, the separator before it.
+        const size_t length = strlen(destination);
+        const bool separated = length > 0 && destination[length - 1] == '\\' && !EndsInTrailByte(destination, int(length - 1));
+        if (length + !separated + strlen(archiveBaseName) + 1 >= kPathSize) return false;
         AppendTrailingBackslash(destination, kPathSize);
         JoinPath(destination, destination, archiveBaseName);
     } else {

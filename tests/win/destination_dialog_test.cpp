@@ -74,12 +74,14 @@ TEST(CreateFolderCheckBox, CheckingThenUncheckingRestoresTheFolder) {
 // nothing changes.
 TEST(CreateFolderCheckBox, NameThatDoesNotFitIsNotAdded) {
     const std::string fits = "C:\\" + std::string(250, 'd');  // 253 + '\' + 4 + '\' = 259
-    const Applied got = Apply(fits, "pack", true);
-    EXPECT_TRUE(got.changed);
-    EXPECT_EQ(got.text, fits + "\\pack\\");
-    EXPECT_TRUE(got.guardIntact);
+    for (const std::string& given : {fits, fits + "\\"}) {
+        const Applied got = Apply(given, "pack", true);
+        EXPECT_TRUE(got.changed) << given.size();
+        EXPECT_EQ(got.text, fits + "\\pack\\");
+        EXPECT_TRUE(got.guardIntact);
+    }
 
-    for (const std::string& tooLong : {fits + "d", fits + "\\", std::string(259, 'x')}) {
+    for (const std::string& tooLong : {fits + "d", fits + "d\\", std::string(259, 'x')}) {
         const Applied refused = Apply(tooLong, "pack", true);
         EXPECT_FALSE(refused.changed) << tooLong.size();
         EXPECT_EQ(refused.text, tooLong);
