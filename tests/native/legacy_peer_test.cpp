@@ -1,10 +1,12 @@
 // Shrunk, reduced and imploded archives written by other archivers decode byte for byte
-// to the contents that Info-ZIP unzip takes out of the deflated copy of the same files.
+// to the contents that Info-ZIP unzip takes out of the deflated copy of the same files;
+// and no method writes past an entry's declared size.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 
+#include "legacy_encoders.h"
 #include "legacy_harness.h"
 
 namespace {
@@ -65,6 +67,45 @@ TEST(LegacyPeerArchives, EveryEntryDecodesToTheReference) {
         EXPECT_EQ(seen, c.methods);
         // Both imploded entries: 4 KiB with two trees, 8 KiB with three.
         if (c.methods.count(6)) EXPECT_EQ(implodeVariants, (std::set<int>{0, 6}));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Every method: an entry whose data decodes to far more than it declares. The output
+// never holds more than the declared size; Deflate and Deflate64 stop there at once (the
+// overrun marks the entry failed), the older methods count down to it.
+TEST(OutputBound, NoEntryWritesPastItsDeclaredSize) {
+    const Bytes data = legacy::TextLike(100000, 7), declared(data.begin(), data.begin() + 10);
+    Bytes stored64;  // stored blocks: a stream both Deflate and Deflate64 read alike
+    for (size_t at = 0; at < data.size(); at += 60000) {
+        stored64.push_back(at + 60000 >= data.size());
+        const uint16_t n = uint16_t(std::min<size_t>(60000, data.size() - at));
+        stored64.insert(stored64.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)});
+        stored64.insert(stored64.end(), data.begin() + long(at), data.begin() + long(at + n));
+    }
+    const struct {
+        uint16_t method, flags;
+        Bytes compressed;
+        bool overrun;
+    } cases[] = {
+        {0, 0, data, true},
+        {1, 0, legacy::ShrinkEncoder({}).Encode(data), false},
+        {3, 0, legacy::Reduce(data, {.factor = 2}), false},
+        {6, 6, legacy::Implode(data, {.bigDictionary = true, .literalTree = true}), false},
+        {8, 0, stored64, true},
+        {9, 0, stored64, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "method " << c.method);
+        const Bytes archive = legacy::BuildZip({{"big.txt", c.method, c.flags, c.compressed, declared}});
+        const legacy::Decoded d = legacy::Decode(archive);
+        ASSERT_TRUE(d.found);
+        EXPECT_EQ(d.entry.uncompressedSize, 10u);
+        EXPECT_LE(d.output.size(), 10u);
+        if (c.overrun) EXPECT_EQ(d.output.size(), 0u) << "the block that would pass the size is refused whole";
     }
 }
 
