@@ -151,7 +151,10 @@ int RunOpenArchive(Run& run) {
     Extract();
     if (g_cancelState != 0) return 0;
     const ConfigBlock& config = g_settings.config;
-    if (config.command[0]) {
+    if (config.command[0] && g_failedEntries != 0) {
+        // Neither run on damaged files nor delete what is left of them.
+        ShowStringMessage(nullptr, IDS_COMMAND_NOT_RUN, nullptr, MB_ICONERROR);
+    } else if (config.command[0]) {
         RunCommand(config.command, config.destination, config.deleteAfterCommand != 0);
         if (config.deleteAfterCommand && g_extractedFiles.paths)
             CleanUpExtractedFiles(config.destination, run.temporaryDestination);

@@ -32,6 +32,11 @@ extern HWND g_progressWindow;
 // The open archive and the reader's cursor. Opened and closed by the Run driver only.
 extern ZipReader g_reader;
 
+// Entries that failed: a CRC error, a write that failed, a file that could not be
+// created. Counted by the worker; read by the Run driver after the worker ended, which
+// then runs no command on what was extracted.
+extern int g_failedEntries;
+
 // Extracted-file list: the zero-terminated full paths of the files extracted and verified,
 // one after another in the order written; `size` counts every byte, terminators included.
 // One heap block, null until the first path. Appended by the worker only when delete

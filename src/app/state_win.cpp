@@ -7,4 +7,5 @@ HINSTANCE g_module;
 volatile int g_cancelState;
 HWND g_progressWindow;
 ZipReader g_reader;
+int g_failedEntries;
 ExtractedFileList g_extractedFiles;

@@ -1,9 +1,10 @@
 // Entry extraction loop.
 //
 // Each entry is written to a temporary file in its target folder and moved over the
-// target only once it passed its CRC test (or, after a cancel, when it was written whole):
-// an existing file is never lost to a damaged or interrupted entry. What the user sees is
-// unchanged by this: the same messages, the same files at the end.
+// target only once it is whole and passed its CRC test, after a cancel too: an existing
+// file is never lost to a damaged, oversized or interrupted entry. Time and attributes
+// are set on that verified file alone. An entry that fails is counted (the Run driver
+// then runs no command on the files) and the user is told which.
 #include "extract/worker.h"
 
 #include <stdlib.h>
@@ -108,25 +109,65 @@ int OpenEncrypted(Worker& w) {
     return decision;
 }
 
-// Puts the finished temporary file in the output's place. False leaves both as they were.
+// An entry that failed: the user is told which, and the driver will run no command.
+void Fail(const char* text) {
+    ++g_failedEntries;
+    MessageBoxA(g_progressWindow, text, kCaption, MB_ICONERROR);
+}
+
+// "Cannot create a file." under the entry's name (at most 259 bytes by now).
+void FailToCreate(const Worker& w) {
+    char format[kMessageSize], text[kPathSize + 2 + kMessageSize];
+    LoadStringA(g_module, IDS_CANNOT_CREATE_FILE, format, sizeof format);
+    wsprintfA(text, "%s\n\n%s", w.entry.name, format);
+    Fail(text);
+}
+
+// Reserves a new, empty file in the output's folder whose name is no longer than the
+// output's own (at most 8 bytes): whatever output path fits, its temporary one fits too.
+// Never takes a name that exists.
+bool CreateTemporaryFile(Worker& w) {
+    const size_t folder = size_t(LastSeparator(w.output, false) + 1);
+    size_t length = strlen(w.output + folder);
+    if (length > 8) length = 8;
+    memcpy(w.temporary, w.output, folder);
+    char* name = w.temporary + folder;
+    name[length] = 0;
+    static DWORD s_counter;  // worker thread only
+    if (s_counter == 0) s_counter = GetTickCount();
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        // '~' and hex digits; a one-byte name is one hex digit.
+        DWORD value = s_counter++;
+        for (size_t i = length; i-- > 0; value >>= 4) name[i] = "0123456789abcdef"[value & 15];
+        if (length > 1) name[0] = '~';
+        HANDLE file = CreateFileA(w.temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) return false;
+    }
+    return false;
+}
+
+// Puts the finished temporary file in the output's place, with the entry's time and
+// attributes. False leaves both as they were.
 bool ReplaceOutput(Worker& w) {
     SetFileAttributesA(w.output, FILE_ATTRIBUTE_NORMAL);  // a read-only file can be replaced
-    return MoveFileExA(w.temporary, w.output, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!MoveFileExA(w.temporary, w.output, MOVEFILE_REPLACE_EXISTING)) return false;
+    SetFileTimeFromDos(w.output, w.entry.date, w.entry.time, false);
+    SetFileAttributesA(w.output, w.entry.attributes & ~kAttributeFolder);  // a file, whatever the archive says
+    if (g_settings.config.deleteAfterCommand) AppendExtractedFile(w.output);
+    return true;
 }
 
 // Decodes the entry into a temporary file beside its output and settles the output.
 // False when extraction must end (a cancel).
 bool WriteEntry(Worker& w) {
-    char folder[kPathSize];
-    SplitPath(w.output, folder, nullptr);
-    // A temporary name is 12 bytes longer than its folder: for a folder that long, its
-    // short form leaves room.
-    if (!GetTempFileNameA(folder, "dud", 0, w.temporary) &&
-        !(GetShortPathNameA(folder, folder, sizeof folder) && GetTempFileNameA(folder, "dud", 0, w.temporary)))
-        return true;  // skipped silently, like a file that cannot be opened
-    FILE* file = fopen(w.temporary, "wb");
+    FILE* file = CreateTemporaryFile(w) ? fopen(w.temporary, "wb") : nullptr;
     if (!file) {
         DeleteFileA(w.temporary);
+        FailToCreate(w);
         return true;
     }
     EntryStream& s = w.stream;
@@ -139,33 +180,20 @@ bool WriteEntry(Worker& w) {
     const int64_t written = PositionOf(file);
     if (fclose(file) != 0) s.writeFailed = 1;  // the last buffered bytes reach the disk here
 
-    if (g_cancelState != 0) {
-        // A file written whole is kept; a partial one never replaces anything.
-        if (!(uint64_t(written) == w.entry.uncompressedSize && ReplaceOutput(w))) DeleteFileA(w.temporary);
-        return false;
+    // Whole and verified, or nothing: a decoder that stopped on damaged data before the
+    // entry's end, or one that would have gone past it, fails even where the CRC cannot
+    // tell (an empty output and a stored CRC of 0).
+    const bool verified = s.runningCrc == w.entry.crc32 && !s.writeFailed && !s.overrun &&
+                          uint64_t(written) == w.entry.uncompressedSize;
+    const bool placed = verified && ReplaceOutput(w);
+    if (!placed) DeleteFileA(w.temporary);
+    if (g_cancelState != 0) return false;  // what the cancel cut short is gone, without a word
+    if (s.writeFailed || (verified && !placed)) {
+        FailToCreate(w);
+    } else if (!verified) {
+        Fail(kCrcErrorText);
     }
-    // A short write, a decoder that stopped on damaged data before the entry's end, or one
-    // that would have gone past it, fails the entry even where the CRC cannot tell (an
-    // empty output and a stored CRC of 0).
-    if (s.runningCrc == w.entry.crc32 && !s.writeFailed && !s.overrun && uint64_t(written) == w.entry.uncompressedSize) {
-        if (ReplaceOutput(w)) {
-            SetFileTimeFromDos(w.output, w.entry.date, w.entry.time, false);
-            SetFileAttributesA(w.output, w.entry.attributes);
-            if (g_settings.config.deleteAfterCommand) AppendExtractedFile(w.output);
-        } else {
-            DeleteFileA(w.temporary);
-        }
-        return true;
-    }
-    DeleteFileA(w.temporary);
-    MessageBoxA(g_progressWindow, kCrcErrorText, kCaption, MB_ICONERROR);
     return true;
-}
-
-void SetFolderTimeAndAttributes(const Worker& w) {
-    SetFileAttributesA(w.output, FILE_ATTRIBUTE_NORMAL);
-    SetFileTimeFromDos(w.output, w.entry.date, w.entry.time, true);
-    SetFileAttributesA(w.output, w.entry.attributes);  // after the time: read-only would stop it
 }
 
 // One entry, from its name to its file. False when extraction must end.
@@ -183,18 +211,20 @@ bool ExtractEntry(Worker& w) {
             ShowStringMessage(nullptr, IDS_INVALID_FILENAME, name, MB_ICONWARNING);
             return true;
         case OutputKind::Folder:
-            SetFolderTimeAndAttributes(w);
+            SetFileAttributesA(w.output, FILE_ATTRIBUTE_NORMAL);
+            SetFileTimeFromDos(w.output, w.entry.date, w.entry.time, true);
+            SetFileAttributesA(w.output, w.entry.attributes);  // after the time: read-only would stop it
             return true;
         case OutputKind::File:
             break;
     }
-
-    int decision = 1;
-    if (w.entry.attributes & kAttributeFolder) {
-        SetFolderTimeAndAttributes(w);  // a folder bit on a file name: written as a file anyway
-    } else {
-        decision = DecideOverwrite(w);
+    // A folder where the file belongs is never replaced, nor asked about.
+    const DWORD existing = GetFileAttributesA(w.output);
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY)) {
+        FailToCreate(w);
+        return true;
     }
+    int decision = DecideOverwrite(w);
     ResetRunningCrc(w.stream);
     if (decision <= 0) return decision == 0;
     if (w.entry.flags & kFlagEncrypted) {
@@ -240,7 +270,7 @@ DWORD WINAPI ExtractionThread(void*) {
         do {
             if (g_cancelState != 0) break;
             // Sizes come from the archive: an entry that claims to reach past the central
-            // directory leaves no entry behind it (the scan starts there and ends at once).
+            // directory ends the walk there.
             const int64_t dataStart = PositionOf(g_reader.archive);
             if (dataStart < 0) break;
             uint64_t nextHeader = uint64_t(dataStart) + w.entry.compressedSize;

@@ -12,6 +12,7 @@
 #define IDS_CRC_CHECK_ERROR 8
 #define IDS_DATE_TIME_FORMAT 9
 #define IDS_INVALID_PATH 10
+#define IDS_COMMAND_NOT_RUN 11
 
 // Icons
 #define IDI_PROGRAM 100

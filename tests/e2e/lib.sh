@@ -68,3 +68,31 @@ close_explorer() {
   for _ in $(seq 50); do pgrep -f "^explorer Z:" >/dev/null || return 0; sleep 0.2; done
   return 1
 }
+
+# Changes the entry named $2 inside file $3 (an archive or a self-extracting file, whose
+# stub holds no record signature): `crc VALUE` or `size VALUE` sets that field of its local
+# and central records; `flip` inverts a byte of its data.
+patch_entry() {
+  python3 - "$@" <<'PY'
+import struct, sys
+name, path, what = sys.argv[1].encode(), sys.argv[2], sys.argv[3]
+data = bytearray(open(path, "rb").read())
+def records(signature, name_at, name_length_at):
+    at = data.find(signature)
+    while at >= 0:
+        length = struct.unpack_from("<H", data, at + name_length_at)[0]
+        if data[at + name_at:at + name_at + length] == name:
+            yield at
+        at = data.find(signature, at + 4)
+for local in records(b"PK\x03\x04", 30, 26):
+    if what == "flip":
+        extra = struct.unpack_from("<H", data, local + 28)[0]
+        data[local + 30 + len(name) + extra + 2] ^= 0x55
+    else:
+        struct.pack_into("<I", data, local + {"crc": 14, "size": 22}[what], int(sys.argv[4], 0))
+for central in records(b"PK\x01\x02", 46, 28):
+    if what != "flip":
+        struct.pack_into("<I", data, central + {"crc": 16, "size": 24}[what], int(sys.argv[4], 0))
+open(path, "wb").write(data)
+PY
+}

@@ -7,6 +7,9 @@ usage: mkzip.py OUT.zip NAME SOURCE [NAME SOURCE]...
           encoded in code page 932
   SOURCE  =TEXT (literal bytes) | @PATH (a file's bytes) | zeros:N | dir (a folder entry)
           | hole:N (N zero bytes left unwritten: a sparse file)
+          A SOURCE may begin with {key=value,...} to state what the data does not say:
+          attr (external attributes), method (the data is then taken as compressed),
+          size (the uncompressed size declared), crc (the CRC-32 declared).
 Sizes and offsets that do not fit 32 bits go into ZIP64 fields and end records.
 """
 import struct
@@ -52,22 +55,28 @@ def main(argv):
     with open(argv[1], "wb") as f:
         for name_text, source in pairs:
             name = name_bytes(name_text)
+            options = {}
+            if source.startswith("{"):
+                text, source = source[1:].split("}", 1)
+                options = {k: int(v, 0) for k, v in (item.split("=") for item in text.split(","))}
             hole = int(source[len("hole:"):]) if source.startswith("hole:") else 0
             data = b"" if hole else data_of(source)
             size = hole or len(data)
-            crc = (zeros_crc(hole) if hole else zlib.crc32(data)) & 0xFFFFFFFF
-            attributes = 0x10 if source == "dir" else 0x20
+            method = options.get("method", 0)
+            crc = options.get("crc", (zeros_crc(hole) if hole else zlib.crc32(data)) & 0xFFFFFFFF)
+            plain = options.get("size", size)
+            attributes = options.get("attr", 0x10 if source == "dir" else 0x20)
             offset = f.tell()
             big = size >= 0xFFFFFFFF or offset >= 0xFFFFFFFF
             field = lambda *values: struct.pack("<HH", 1, 8 * len(values)) + struct.pack("<%dQ" % len(values), *values)
-            extra = field(size, size) if big else b""
-            stated = 0xFFFFFFFF if big else size
-            f.write(struct.pack("<4sHHHHHIIIHH", b"PK\x03\x04", 45 if big else 10, 0, 0, DOS_TIME, DOS_DATE,
-                                crc, stated, stated, len(name), len(extra)) + name + extra + data)
+            extra = field(plain, size) if big else b""
+            stated, declared = (0xFFFFFFFF, 0xFFFFFFFF) if big else (size, plain)
+            f.write(struct.pack("<4sHHHHHIIIHH", b"PK\x03\x04", 45 if big else 20, 0, method, DOS_TIME, DOS_DATE,
+                                crc, stated, declared, len(name), len(extra)) + name + extra + data)
             f.seek(hole, 1)
-            extra = field(size, size, offset) if big else b""
-            central += struct.pack("<4sBBHHHHHIIIHHHHHII", b"PK\x01\x02", 45, 0, 45 if big else 10, 0, 0,
-                                   DOS_TIME, DOS_DATE, crc, stated, stated, len(name), len(extra), 0, 0, 0,
+            extra = field(plain, size, offset) if big else b""
+            central += struct.pack("<4sBBHHHHHIIIHHHHHII", b"PK\x01\x02", 45, 0, 45 if big else 20, 0, method,
+                                   DOS_TIME, DOS_DATE, crc, stated, declared, len(name), len(extra), 0, 0, 0,
                                    attributes, 0xFFFFFFFF if big else offset) + name + extra
         directory = f.tell()
         f.write(central)

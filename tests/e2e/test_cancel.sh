@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cancel in the middle of a large entry, by the Cancel button, by Esc and by the close box:
 # the partial file is gone (no temporary left either), the entries before it stay, nothing
-# after it is written, and Explorer is not opened.
+# after it is written, and Explorer is not opened. An entry that reached its size with the
+# wrong CRC is not kept because of the cancel.
 source "$(dirname "$0")/lib.sh"
 
 mkdir src
@@ -18,7 +19,7 @@ for how in button esc close; do
   driver wait "Decompressing..." >/dev/null
   # Catch the program while the large entry is being written (its temporary file grows),
   # hold it still, queue the cancel, and let it go on: it meets the cancel mid-entry.
-  for _ in $(seq 1000); do [ -n "$(find "out-$how" -name 'dud*.tmp' -size +64k 2>/dev/null)" ] && break; sleep 0.01; done
+  for _ in $(seq 1000); do [ -n "$(find "out-$how" -name '~*' -size +64k 2>/dev/null)" ] && break; sleep 0.01; done
   kill -STOP "$STUB_PID"
   case $how in
     button) driver click "Decompressing..." 2 ;;
@@ -31,8 +32,30 @@ for how in button esc close; do
   check "$how: the entry before stays" test -f "out-$how/1-first.txt"
   check "$how: the partial file is gone" test ! -e "out-$how/2-large.bin"
   check "$how: nothing after it" test ! -e "out-$how/3-last.txt"
-  check "$how: no temporary file left" test -z "$(find "out-$how" -name 'dud*.tmp')"
+  check "$how: no temporary file left" test -z "$(find "out-$how" -name '~*')"
   check "$how: no Explorer" not explorer_window "out-$how" 2
 done
+
+# 64 KiB of Deflate output (one full window reaches the file) with a CRC that does not
+# match, then empty blocks for a while: cancelled there, the entry is whole but wrong.
+python3 - <<'PY'
+import zlib
+data = bytes(range(256)) * 256
+z = zlib.compressobj(9, zlib.DEFLATED, -15)
+open("stream.bin", "wb").write(z.compress(data) + z.flush(zlib.Z_FULL_FLUSH) + b"\0\0\0\xff\xff" * 20000000 + b"\3\0")
+PY
+python3 "$MKZIP" whole.zip victim.txt "{method=8,size=65536,crc=$(python3 -c 'import zlib; print(zlib.crc32(bytes(range(256)) * 256))')}@stream.bin"
+rm stream.bin
+mkdir -p out-whole && echo "the user's own" > out-whole/victim.txt
+make_sfx -o whole.exe -d "$(winpath out-whole)" --skip-dialog --overwrite --no-explorer whole.zip >/dev/null
+patch_entry victim.txt whole.exe crc 0x12345678
+start_stub whole.exe
+for _ in $(seq 1000); do [ -n "$(find out-whole -name '~*' -size 64k 2>/dev/null)" ] && break; sleep 0.01; done
+kill -STOP "$STUB_PID"
+driver click "Decompressing..." 2
+kill -CONT "$STUB_PID"
+wait_stub
+expect_eq "whole but wrong: the existing file is kept" "$(cat out-whole/victim.txt)" "the user's own"
+check "whole but wrong: no temporary file left" test -z "$(find out-whole -name '~*')"
 
 finish

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A stored entry whose data was altered: "CRC Error!", no file left behind, an existing file
-# of that name untouched, and the next entry still extracted.
+# of that name untouched, and the next entry still extracted. Deflate and Deflate64 entries
+# that would decode past their declared size fail the same way, at once.
 source "$(dirname "$0")/lib.sh"
 
 python3 "$MKZIP" good.zip 'damaged.txt' '=the original content' 'next.txt' '=next entry'
@@ -31,7 +32,7 @@ wait_stub
 expect_eq "exit code" "$STUB_STATUS" 0
 expect_eq "the existing file is untouched" "$(cat out/damaged.txt)" "the user's own file"
 expect_eq "the next entry is extracted" "$(cat out/next.txt)" "next entry"
-check "no temporary file left" test -z "$(find out -name 'dud*.tmp')"
+check "no temporary file left" test -z "$(find out -name '~*')"
 
 rm out/damaged.txt
 start_stub bad.exe
@@ -39,5 +40,22 @@ driver wait DUD-ORE >/dev/null
 driver click DUD-ORE 1 >/dev/null
 wait_stub
 check "without an existing file, none is left behind" test ! -e out/damaged.txt
+
+# 1 MB of Deflate and 59 KB of Deflate64 that claim 10 bytes: the output stops there.
+head -c 40000000 /dev/zero > zeros.bin
+head -c 60000 /dev/urandom > random.bin
+zip -q -X -9 deflate.zip zeros.bin
+7z a -bd -bso0 -tzip -mm=Deflate64 deflate64.zip random.bin
+for method in deflate deflate64; do
+  name=$([ $method = deflate ] && echo zeros.bin || echo random.bin)
+  make_sfx -o "$method.exe" -d "$(winpath "out-$method")" --skip-dialog --overwrite --no-explorer "$method.zip" >/dev/null
+  patch_entry "$name" "$method.exe" size 10
+  start_stub "$method.exe"
+  check "$method past its size: the error is shown" driver wait DUD-ORE
+  expect_eq "$method past its size: as a CRC error" "$(driver text DUD-ORE 65535)" "CRC Error!"
+  check "$method past its size: nothing is left" test -z "$(ls -A "out-$method")"
+  driver click DUD-ORE 1 >/dev/null
+  wait_stub
+done
 
 finish

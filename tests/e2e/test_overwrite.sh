@@ -3,6 +3,8 @@
 # files' sizes and times; Yes replaces, No keeps, Yes to All replaces the rest without asking,
 # Newer replaces only older files from then on, and Cancel, Esc or the close box stop
 # extraction with no Explorer. A read-only file is replaced and takes the entry's attributes.
+# A folder bit on a file entry changes neither the question nor, when the entry fails, the
+# file; a folder in a file's place is never replaced: "Cannot create a file.".
 source "$(dirname "$0")/lib.sh"
 
 TITLE="Confirm File Replace"
@@ -53,7 +55,7 @@ check "Yes replaced the first file" is_new out/one.txt
 expect_eq "with all of it" "$(stat -c %s out/one.txt)" 1234
 check "No kept the second" is_old out/two.txt
 check "the third, not there before, is extracted" is_new out/three.txt
-check "no temporary file left" test -z "$(find out -name 'dud*.tmp')"
+check "no temporary file left" test -z "$(find out -name '~*')"
 
 # Yes to All: this file and every later one replaced without asking.
 rm -rf out
@@ -121,6 +123,41 @@ for attributes in 0x20 0x21; do
     check "read-only ($attributes): writable now" test -n "$(find out/locked.txt -perm -200)"
   fi
 done
+
+# The folder bit on file entries: asked like any other (No keeps the file); with read-only,
+# hidden and system too and a CRC error, the existing file keeps its bytes, time and rights.
+ENTRY_ATTR=0x10 make_zip bit.zip asked.txt=3
+ENTRY_ATTR=0x17 make_zip damaged.zip damaged.txt=4
+rm -rf out
+existing out/asked.txt "2001-02-03 04:05:06"
+existing out/damaged.txt "2001-02-03 04:05:06"
+make_sfx -o bit.exe -d "$(winpath out)" --skip-dialog --no-explorer bit.zip >/dev/null
+start_stub bit.exe
+check "folder bit: asked" driver wait "$TITLE"
+driver click "$TITLE" 7
+wait_stub
+check "folder bit: No kept the file" is_old out/asked.txt
+make_sfx -o damaged.exe -d "$(winpath out)" --skip-dialog --no-explorer --overwrite damaged.zip >/dev/null
+patch_entry damaged.txt damaged.exe flip
+start_stub damaged.exe
+check "folder bit and a CRC error: reported" driver wait DUD-ORE
+driver click DUD-ORE 1
+wait_stub
+check "folder bit and a CRC error: the file keeps its bytes" is_old out/damaged.txt
+expect_eq "folder bit and a CRC error: and its time" "$(stat -c %y out/damaged.txt | cut -c1-19)" "2001-02-03 04:05:06"
+check "folder bit and a CRC error: and stays writable" test -w out/damaged.txt
+
+# A folder where the entry's file belongs: reported by the entry's name, and left alone.
+rm -rf out && mkdir -p out/one.txt/inside
+make_sfx -o folder.exe -d "$(winpath out)" --skip-dialog --no-explorer --overwrite three.zip >/dev/null
+start_stub folder.exe
+check "folder in the way: reported" driver wait DUD-ORE
+expect_eq "folder in the way: by the entry's name" "$(driver text DUD-ORE 65535 | paste -sd '|')" \
+  "one.txt||Cannot create a file."
+driver click DUD-ORE 1
+wait_stub
+check "folder in the way: the folder stays" test -d out/one.txt/inside
+check "folder in the way: the next entries come" is_new out/two.txt
 
 # An entry without a time (DOS date-time 0): its details line stays empty.
 ENTRY_TIME="1980 0 0 0 0 0" make_zip timeless.zip one.txt=2

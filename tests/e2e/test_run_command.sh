@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The command after extraction: a stand-in setup program (fake_setup.exe, which logs what
 # it was given) runs from the destination with its parameters and working folder, and not
-# after a cancel. With delete-after the stub waits for the program and for a "Setup" window
+# after a cancel or a damaged extraction. With delete-after the stub waits for the program and for a "Setup" window
 # it hands over to, then deletes the extracted files and their emptied folders; a %temp%
 # private destination goes too.
 source "$(dirname "$0")/lib.sh"
@@ -56,6 +56,25 @@ wait_stub
 expect_eq "cancel: exit code" "$STUB_STATUS" 0
 check "cancel: the program did not run" test ! -e setup.log
 check "cancel: the files extracted before stay" test -f out3/fake_setup.exe
+
+# ---- Not after a damaged extraction, not even the program already there ------------------
+rm -f setup.log
+mkdir -p out6 && cp src/fake_setup.exe out6/
+make_sfx -o damaged.exe -d "$(winpath out6)" --skip-dialog --overwrite -c 'fake_setup.exe' --delete-after \
+  payload.zip >/dev/null
+patch_entry fake_setup.exe damaged.exe flip
+start_stub damaged.exe
+check "damaged: the CRC error is shown" driver wait DUD-ORE
+expect_eq "damaged: as such" "$(driver text DUD-ORE 65535)" "CRC Error!"
+driver click DUD-ORE 1
+for _ in $(seq 50); do [ "$(driver text DUD-ORE 65535 2>/dev/null)" != "CRC Error!" ] && break; sleep 0.1; done
+expect_eq "damaged: then why nothing runs" "$(driver text DUD-ORE 65535 | paste -sd ' ')" \
+  "Some files could not be extracted. The command was not run."
+driver click DUD-ORE 1
+wait_stub
+expect_eq "damaged: exit code" "$STUB_STATUS" 0
+check "damaged: no program ran" test ! -e setup.log
+check "damaged: nothing was deleted" test -f out6/top.txt -a -f out6/fake_setup.exe
 
 # ---- Delete-after: waits for the program and its Setup window, then cleans up -------------
 rm -f setup.log
