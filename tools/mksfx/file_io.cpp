@@ -24,6 +24,14 @@ bool FileSizeOf(const std::string& path, uint64_t& size) {
     return true;
 }
 
+FILE* OpenForReading(const fs::path& path) {
+#ifdef _WIN32
+    return _wfopen(path.c_str(), L"rb");
+#else
+    return fopen(path.c_str(), "rb");
+#endif
+}
+
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
     uint64_t size = 0;
     if (!FileSizeOf(path, size)) {
@@ -47,9 +55,24 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 }
 
 bool ReadAt(FILE* file, uint64_t offset, uint8_t* buffer, size_t size) {
-    if (offset > kMaxStubFileSize) return false;
-    if (fseek(file, long(offset), SEEK_SET) != 0) return false;
-    return fread(buffer, 1, size, file) == size;
+    return SeekTo(file, offset) && fread(buffer, 1, size, file) == size;
+}
+
+bool SeekTo(FILE* file, uint64_t offset) {
+    if (offset > uint64_t(INT64_MAX)) return false;
+#ifdef _WIN32
+    return _fseeki64(file, int64_t(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, off_t(offset), SEEK_SET) == 0;
+#endif
+}
+
+uint64_t PositionOf(FILE* file) {
+#ifdef _WIN32
+    return uint64_t(_ftelli64(file));
+#else
+    return uint64_t(ftello(file));
+#endif
 }
 
 std::string ExecutableDirectory() {
@@ -91,7 +114,7 @@ bool PendingOutput::Open(std::string& error) {
         error = "cannot write " + finalPath_ + ": it is a folder";
         return false;
     }
-    file_ = fopen(temporaryPath_.c_str(), "wb");
+    file_ = fopen(temporaryPath_.c_str(), "w+b");
     if (!file_) error = "cannot write " + finalPath_ + ": " + strerror(errno);
     return file_ != nullptr;
 }

@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,11 +21,19 @@ using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 // Size of the file at `path`; false when it cannot be determined (missing, a folder).
 bool FileSizeOf(const std::string& path, uint64_t& size);
 
+// Opens a file for reading by its path as the system spells it (wide on Windows, where
+// a narrow name would go through the ANSI code page). Null when it cannot.
+FILE* OpenForReading(const std::filesystem::path& path);
+
 // Reads the whole file. False (with `error` set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 
 // Reads `size` bytes at `offset`; false when fewer are there.
 bool ReadAt(FILE* file, uint64_t offset, uint8_t* buffer, size_t size);
+
+// Positions past 2 and 4 GiB alike: `long` is 32 bits wide on Windows.
+bool SeekTo(FILE* file, uint64_t offset);
+uint64_t PositionOf(FILE* file);
 
 // The folder that holds the running executable, with a trailing separator; empty when
 // the platform does not say.
@@ -42,6 +51,7 @@ class PendingOutput {
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
 
+    // Opened for update: what was written can be read back.
     bool Open(std::string& error);
     FILE* file() const { return file_; }
     const std::string& temporaryPath() const { return temporaryPath_; }

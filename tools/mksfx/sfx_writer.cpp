@@ -39,7 +39,7 @@ bool WriteSelfExtractor(FILE* out, const std::vector<uint8_t>& stub, ConfigBlock
     crc = UpdateCrc(crc, layout.tail.data(), layout.tail.size());
     if (storeCrc) {
         block.expectedCrc = crc;
-        if (fseek(out, long(stub.size()), SEEK_SET) != 0 || !Write(out, &block, sizeof block)) return false;
+        if (!SeekTo(out, stub.size()) || !Write(out, &block, sizeof block)) return false;
     }
     if (fflush(out) != 0) return false;
     error.clear();
@@ -49,7 +49,7 @@ bool WriteSelfExtractor(FILE* out, const std::vector<uint8_t>& stub, ConfigBlock
 bool CrcFrom(FILE* file, uint64_t offset, uint32_t& crc) {
     BuildCrcTable();
     crc = 0;
-    if (offset > kMaxStubFileSize || fseek(file, long(offset), SEEK_SET) != 0) return false;
+    if (!SeekTo(file, offset)) return false;
     std::vector<uint8_t> buffer(kCopyChunk);
     size_t got;
     while ((got = fread(buffer.data(), 1, buffer.size(), file)) > 0) crc = UpdateCrc(crc, buffer.data(), got);
