@@ -123,9 +123,13 @@ inline std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
-// Runs `program` with `args`, capturing stdout and stderr in files of `scratch`.
-inline ProcessResult RunProgram(const Scratch& scratch, const std::string& program, const std::vector<std::string>& args) {
-    std::string command = ShellQuote(program);
+// Runs `program` with `args` (and `environment`, "NAME=value" each), capturing stdout
+// and stderr in files of `scratch`.
+inline ProcessResult RunProgram(const Scratch& scratch, const std::string& program, const std::vector<std::string>& args,
+                                const std::vector<std::string>& environment = {}) {
+    std::string command = "env";
+    for (const std::string& e : environment) command += " " + ShellQuote(e);
+    command += " " + ShellQuote(program);
     for (const std::string& a : args) command += " " + ShellQuote(a);
     const std::string out = scratch / ".run-out", err = scratch / ".run-err";
     command += " >" + ShellQuote(out) + " 2>" + ShellQuote(err) + " </dev/null";
@@ -140,8 +144,9 @@ inline ProcessResult RunProgram(const Scratch& scratch, const std::string& progr
     return run;
 }
 
-inline ProcessResult Mksfx(const Scratch& scratch, const std::vector<std::string>& args) {
-    return RunProgram(scratch, DUDORE_MKSFX, args);
+inline ProcessResult Mksfx(const Scratch& scratch, const std::vector<std::string>& args,
+                           const std::vector<std::string>& environment = {}) {
+    return RunProgram(scratch, DUDORE_MKSFX, args, environment);
 }
 
 inline bool HaveTool(const char* name) {
@@ -291,10 +296,16 @@ inline ConfigBlock BlockAt(const Bytes& file, size_t stubSize) {
 // The central directory offset stored in the end record nearest the end of `file`, and
 // the local header offsets of the central records it points at. Empty when the stored
 // offsets do not lead to central records: the layout the archivers rely on.
+struct CentralFields {
+    std::string name;
+    uint32_t flags, method, dosTime, externalAttributes;
+};
+
 struct StoredOffsets {
     bool endRecordFound = false;
     uint64_t centralOffset = 0;
     std::vector<uint64_t> localOffsets;
+    std::vector<CentralFields> records;  // in the same order
 };
 
 inline StoredOffsets ReadStoredOffsets(const Bytes& file) {
@@ -315,6 +326,9 @@ inline StoredOffsets ReadStoredOffsets(const Bytes& file) {
     for (uint32_t i = 0; i < count; ++i) {
         if (at + 46 > file.size() || memcmp(&file[at], "PK\1\2", 4) != 0) break;
         result.localOffsets.push_back(Get32(file, at + 42));
+        const std::string name(file.begin() + long(at) + 46, file.begin() + long(at) + 46 + Get16(file, at + 28));
+        result.records.push_back({name, Get16(file, at + 8), Get16(file, at + 10), Get32(file, at + 12),
+                                  Get32(file, at + 38)});
         at += 46 + Get16(file, at + 28) + Get16(file, at + 30) + Get16(file, at + 32);
     }
     return result;
