@@ -126,7 +126,8 @@ int BuildFromArchive(const Options& o, const std::vector<uint8_t>& stub, const C
         PrintError("cannot read " + o.input);
         return kExitFailure;
     }
-    const uint64_t prefixSize = stub.size() + kBlockSize;
+    const uint64_t padding = AlignmentPadding(stub.size() + kBlockSize + inputSize);
+    const uint64_t prefixSize = stub.size() + kBlockSize + padding;
     if (prefixSize + inputSize > kMaxStubFileSize) {
         PrintError("the self-extracting file would be larger than 2 GiB, more than the stub reads");
         return kExitFailure;
@@ -140,7 +141,7 @@ int BuildFromArchive(const Options& o, const std::vector<uint8_t>& stub, const C
 
     PendingOutput output(o.output);
     if (!output.Open(error) ||
-        !WriteSelfExtractor(output.file(), stub, block, input.get(), layout, o.computeCrc, error) ||
+        !WriteSelfExtractor(output.file(), stub, block, padding, input.get(), layout, o.computeCrc, error) ||
         !output.Close(error)) {
         PrintError(error);
         return kExitFailure;
@@ -182,7 +183,7 @@ int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, ConfigBloc
                    fwrite(&block, 1, sizeof block, out) == sizeof block &&
                    WriteZip(out, prefixSize, items, settings, summary, error);
     if (written && o.computeCrc) {
-        written = fflush(out) == 0 && CrcFrom(out, prefixSize, block.expectedCrc) && SeekTo(out, stub.size()) &&
+        written = fflush(out) == 0 && CrcOf(out, prefixSize, UINT64_MAX, block.expectedCrc) && SeekTo(out, stub.size()) &&
                   fwrite(&block, 1, sizeof block, out) == sizeof block;
     }
     if (!written || !output.Close(error)) {

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "file_io.h"
+#include "sfx_writer.h"
 #include "zip_layout.h"
 
 namespace {
@@ -132,8 +133,9 @@ std::vector<uint8_t> CentralRecord(const Entry& e) {
     return r.bytes();
 }
 
-// The end records. `centralOffset` is as stored.
-std::vector<uint8_t> EndRecords(uint64_t entries, uint64_t centralSize, uint64_t centralOffset, bool zip64) {
+// The end records. `centralOffset` is as stored; `comment` pads the file to its length.
+std::vector<uint8_t> EndRecords(uint64_t entries, uint64_t centralSize, uint64_t centralOffset, bool zip64,
+                                size_t comment) {
     Record r;
     if (zip64) {
         const uint64_t zip64End = centralOffset + centralSize;
@@ -160,7 +162,8 @@ std::vector<uint8_t> EndRecords(uint64_t entries, uint64_t centralSize, uint64_t
     r.U16(count);
     r.U32(Field32(centralSize));
     r.U32(Field32(centralOffset));
-    r.U16(0);  // comment
+    r.U16(uint32_t(comment));
+    r.Text(std::string(comment, ' '));
     return r.bytes();
 }
 
@@ -359,7 +362,9 @@ bool WriteZip(FILE* out, uint64_t start, const std::vector<PackItem>& items, con
     const uint64_t centralSize = writer.position() - centralStart;
     const uint64_t centralOffset = centralStart - settings.offsetBase;
     zip64 = zip64 || centralOffset >= kZip64Marker32 || centralSize >= kZip64Marker32;
-    if (!writer.Write(EndRecords(entries.size(), centralSize, centralOffset, zip64)))
+    const size_t endSize = EndRecords(entries.size(), centralSize, centralOffset, zip64, 0).size();
+    const size_t comment = size_t(AlignmentPadding(writer.position() + endSize));
+    if (!writer.Write(EndRecords(entries.size(), centralSize, centralOffset, zip64, comment)))
         return error = "cannot write the output", false;
     summary.archiveSize = writer.position() - start;
     summary.entries = entries.size();
