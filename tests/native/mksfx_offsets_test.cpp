@@ -60,6 +60,14 @@ const Input kInputs[] = {
      3, false},
     {"ZIP64 end records",
      [](const Scratch&) { return MakeZip(With(kEntries, [](ZipPlan& z) { z.zip64 = true; })); }, 3, true},
+    {"ZIP64 extra fields holding the local offsets, behind other data",
+     [](const Scratch&) {
+         return MakeZip(With(kEntries, [](ZipPlan& z) {
+             z.zip64 = z.zip64Extras = true;
+             z.prefix = kJunk;
+         }));
+     },
+     3, true},
     {"ZIP64 end records behind other data",
      [](const Scratch&) {
          return MakeZip(With(kEntries, [](ZipPlan& z) {

@@ -1,6 +1,7 @@
 // mksfx packs files and folders itself: Info-ZIP unzip and 7-Zip (the oracles) read back
 // the same tree, the UTF-8 flag sits only on names that need it, and the same tree gives
 // the same bytes, with SOURCE_DATE_EPOCH clamping later times and fixing the zone.
+#include <sys/resource.h>
 #include <time.h>
 
 #include "mksfx_test_support.h"
@@ -102,4 +103,50 @@ TEST(MksfxPack, SameTreeSameBytesAndSourceDateEpoch) {
     const ProcessResult bad = Mksfx(s, {"-s", s / "stub.exe", "-o", s / "bad.exe", s / "src/"}, {"SOURCE_DATE_EPOCH=1e9"});
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_FALSE(fs::exists(s / "bad.exe"));
+}
+
+// 65,535 entries and more need the ZIP64 end records; one fewer does not.
+TEST(MksfxPack, Zip64EndRecordsFromTheEntryCountOn) {
+    Scratch s;
+    WriteBytes(s / "stub.exe", FakeStub());
+    fs::create_directory(s / "many");
+    for (int i = 0; i < 0xFFFE; ++i) WriteText(s / "many/" + std::to_string(i), "");
+    for (const char* given : {"many/", "many"}) {  // the second adds the folder's own entry
+        SCOPED_TRACE(given);
+        ASSERT_EQ(Mksfx(s, {"-s", s / "stub.exe", "-l", "0", "-o", s / "out.exe", s / given}).exitCode, 0);
+        const Bytes out = ReadBytes(s / "out.exe");
+        const bool zip64 = std::string(out.end() - 64, out.end()).find("PK\6\7") != std::string::npos;
+        EXPECT_EQ(zip64, given == std::string("many"));
+        EXPECT_EQ(Shell(s, "unzip -tq out.exe && 7z t out.exe"), 0);
+    }
+}
+
+// Inputs and outputs past 4 GiB, from sparse files: minutes, and gigabytes written.
+TEST(MksfxPack, PastFourGibibytes) {
+    if (!getenv("DUDORE_LARGE_TESTS")) GTEST_SKIP() << "set DUDORE_LARGE_TESTS=1 to run";
+    Scratch s;
+    WriteBytes(s / "stub.exe", FakeStub());
+    fs::create_directory(s / "in");
+    fs::resize_file(s / "in/big.bin", (uint64_t(4) << 30) + 4096);  // a hole: nothing is written
+    WriteText(s / "in/small.txt", "behind the big one\n");
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+    } kCases[] = {
+        {"an entry of 4 GiB and more, deflated", {"-l", "1", "-o", s / "deflated.exe", s / "in/"}},
+        {"offsets and the central directory past 4 GiB", {"-l", "0", "-o", s / "stored.zip", s / "in/"}},
+        {"that file as the archive given, its offsets moved", {"-o", s / "moved.exe", s / "stored.zip"}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args = {"-s", s / "stub.exe"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult run = Mksfx(s, args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        const std::string out = c.args[c.args.size() - 2];
+        EXPECT_EQ(Shell(s, "unzip -tq " + out + " && 7z t " + out), 0);
+    }
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, 128 * 1024) << "kilobytes: memory grew with the input";
 }

@@ -213,6 +213,7 @@ struct ZipPlan {
     Bytes prefix;                        // bytes in front of the archive
     bool offsetsFromFileStart = false;   // false: from the archive's own start
     bool zip64 = false;                  // ZIP64 end records; the end record says all ones
+    bool zip64Extras = false;            // local offsets in ZIP64 extra fields, all ones in the records
 };
 
 inline Bytes MakeZip(const ZipPlan& plan) {
@@ -245,13 +246,18 @@ inline Bytes MakeZip(const ZipPlan& plan) {
         Put32(central, size);
         Put32(central, size);
         Put16(central, uint32_t(e.name.size()));
-        Put16(central, 0);
+        Put16(central, plan.zip64Extras ? 12 : 0);
         Put16(central, 0);
         Put16(central, 0);
         Put16(central, 0);
         Put32(central, e.externalAttributes);
-        Put32(central, local);
+        Put32(central, plan.zip64Extras ? 0xFFFFFFFF : local);
         PutText(central, e.name);
+        if (plan.zip64Extras) {
+            Put16(central, 1);
+            Put16(central, 8);
+            Put64(central, local);
+        }
     }
     const uint32_t centralOffset = uint32_t(zip.size()) - base;
     zip.insert(zip.end(), central.begin(), central.end());
@@ -341,7 +347,12 @@ inline StoredOffsets ReadStoredOffsets(const Bytes& file) {
     size_t at = size_t(result.centralOffset);
     for (uint32_t i = 0; i < count; ++i) {
         if (at + 46 > file.size() || memcmp(&file[at], "PK\1\2", 4) != 0) break;
-        result.localOffsets.push_back(Get32(file, at + 42));
+        uint64_t local = Get32(file, at + 42);
+        // In a ZIP64 extra field, the offset follows the sizes whose fields hold all ones.
+        const size_t extra = at + 46 + Get16(file, at + 28);
+        if (local == 0xFFFFFFFF && Get16(file, at + 30) >= 12 && Get16(file, extra) == 1)
+            local = Get64(file, extra + 4 + 8 * ((Get32(file, at + 20) == 0xFFFFFFFF) + (Get32(file, at + 24) == 0xFFFFFFFF)));
+        result.localOffsets.push_back(local);
         const std::string name(file.begin() + long(at) + 46, file.begin() + long(at) + 46 + Get16(file, at + 28));
         result.records.push_back({name, Get16(file, at + 8), Get16(file, at + 10), Get32(file, at + 12),
                                   Get32(file, at + 38)});

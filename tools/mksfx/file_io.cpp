@@ -38,8 +38,8 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
         error = "cannot read " + path + ": not a readable file";
         return false;
     }
-    if (size > kMaxStubFileSize) {
-        error = path + " is larger than 2 GiB";
+    if (size > kMaxWholeFileSize) {
+        error = path + " is larger than " + std::to_string(kMaxWholeFileSize >> 20) + " MiB";
         return false;
     }
     FILE* file = fopen(path.c_str(), "rb");

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-// The stub's reader works with signed 32-bit offsets: no file it reads may be larger.
-constexpr uint64_t kMaxStubFileSize = 0x7FFFFFFF;
+// Whole-file reads are for stub images only, which are small: a wrong --stub must not
+// fill the memory. Archives and outputs of any size are streamed.
+constexpr uint64_t kMaxWholeFileSize = 64 << 20;
 
 struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
@@ -25,7 +26,8 @@ bool FileSizeOf(const std::string& path, uint64_t& size);
 // a narrow name would go through the ANSI code page). Null when it cannot.
 FILE* OpenForReading(const std::filesystem::path& path);
 
-// Reads the whole file. False (with `error` set) when it cannot be read.
+// Reads the whole file, kMaxWholeFileSize at most. False (with `error` set) when it
+// cannot be read or is larger.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 
 // Reads `size` bytes at `offset`; false when fewer are there.

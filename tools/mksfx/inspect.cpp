@@ -18,10 +18,6 @@ UniqueFile OpenInput(const std::string& path, uint64_t& size) {
         PrintError("cannot read " + path + ": not a readable file");
         return nullptr;
     }
-    if (size > kMaxStubFileSize) {
-        PrintError(path + " is larger than 2 GiB, more than the stub reads");
-        return nullptr;
-    }
     UniqueFile file(fopen(path.c_str(), "rb"));
     if (!file) PrintError("cannot open " + path);
     return file;

@@ -128,10 +128,6 @@ int BuildFromArchive(const Options& o, const std::vector<uint8_t>& stub, const C
     }
     const uint64_t padding = AlignmentPadding(stub.size() + kBlockSize + inputSize);
     const uint64_t prefixSize = stub.size() + kBlockSize + padding;
-    if (prefixSize + inputSize > kMaxStubFileSize) {
-        PrintError("the self-extracting file would be larger than 2 GiB, more than the stub reads");
-        return kExitFailure;
-    }
     ZipLayout layout;
     if (!ReadZipLayout(input.get(), inputSize, layout, error) ||
         (!o.keepOffsets && !MoveOffsets(layout, prefixSize, error))) {
