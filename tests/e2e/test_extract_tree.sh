@@ -34,6 +34,12 @@ check "packed from the folder: same names, folders and bytes" same_tree packed r
 check "packed from the folder: same file times" diff <(times packed) <(times reference)
 check "packed from the folder: same read-only files" diff <(writable packed) <(writable reference)
 
+# The build's own mksfx.exe packs the same bytes as the native one (one zlib release).
+export SOURCE_DATE_EPOCH=1735689600
+make_sfx -o native.exe src/ >/dev/null
+wine_run "$DUDORE_BUILD/mksfx.exe" --stub "$(winpath "$DUDORE_STUB")" -o windows.exe 'src\' >/dev/null
+check "mksfx.exe packs the same bytes as the native mksfx" cmp -s native.exe windows.exe
+
 # An entry of a little over 4 GiB and one behind it (ZIP64, a sparse archive appended to
 # the stub with offsets from its own start): minutes of writing, DUDORE_LARGE_TESTS=1 only.
 if [ -n "${DUDORE_LARGE_TESTS:-}" ]; then
