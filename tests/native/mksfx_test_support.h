@@ -292,8 +292,7 @@ inline Bytes MakeZip(const ZipPlan& plan) {
 
 // ---- reading a finished file --------------------------------------------------------
 
-// The length of a self-extracting file of `length` bytes once aligned for a signature:
-// zeros between block and archive, or spaces in the comment of an archive mksfx packed.
+// The length of a self-extracting file of `length` bytes once aligned for a signature.
 inline size_t Aligned(size_t length) { return (length + 7) / 8 * 8; }
 
 // What signing does to a file built on FakeStub, as the self-check sees it: zeros up to
