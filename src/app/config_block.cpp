@@ -77,7 +77,8 @@ bool FindCertificateTable(const uint8_t* headers, size_t size, CertificateTable&
     const uint32_t magic = Read16(headers + optional);
     const size_t directories = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;
     const size_t entry = directories + kSecurityDirectory * kDirectorySize;
-    if (directories == 0 || entry + kDirectorySize > optionalSize || optional + entry + kDirectorySize > size) return false;
+    if (directories == 0 || entry + kDirectorySize > optionalSize) return false;
+    if (optional + entry + kDirectorySize > size) return false;
     if (Read32(headers + optional + directories - 4) <= kSecurityDirectory) return false;
     table.offset = Read32(headers + optional + entry);
     table.size = Read32(headers + optional + entry + 4);

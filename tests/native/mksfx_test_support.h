@@ -301,8 +301,9 @@ inline Bytes FakeSigned(Bytes file) {
     constexpr size_t kDirectories = 0x80 + 24 + 96, kTableSize = 0x5A8;
     file.resize(Aligned(file.size()), 0);
     const uint32_t fields[] = {16, uint32_t(file.size()), uint32_t(kTableSize)};  // count, then directory 4
+    const size_t at[] = {kDirectories - 4, kDirectories + 32, kDirectories + 36};
     for (size_t i = 0; i < 3; ++i)
-        for (size_t k = 0; k < 4; ++k) file[(i == 0 ? kDirectories - 4 : kDirectories + 32 + 4 * (i - 1)) + k] = uint8_t(fields[i] >> (8 * k));
+        for (size_t k = 0; k < 4; ++k) file[at[i] + k] = uint8_t(fields[i] >> (8 * k));
     file.resize(file.size() + kTableSize, 0xA5);
     return file;
 }
@@ -349,8 +350,9 @@ inline StoredOffsets ReadStoredOffsets(const Bytes& file) {
         uint64_t local = Get32(file, at + 42);
         // In a ZIP64 extra field, the offset follows the sizes whose fields hold all ones.
         const size_t extra = at + 46 + Get16(file, at + 28);
+        const size_t sizesFirst = 8 * ((Get32(file, at + 20) == 0xFFFFFFFF) + (Get32(file, at + 24) == 0xFFFFFFFF));
         if (local == 0xFFFFFFFF && Get16(file, at + 30) >= 12 && Get16(file, extra) == 1)
-            local = Get64(file, extra + 4 + 8 * ((Get32(file, at + 20) == 0xFFFFFFFF) + (Get32(file, at + 24) == 0xFFFFFFFF)));
+            local = Get64(file, extra + 4 + sizesFirst);
         result.localOffsets.push_back(local);
         const std::string name(file.begin() + long(at) + 46, file.begin() + long(at) + 46 + Get16(file, at + 28));
         result.records.push_back({name, Get16(file, at + 8), Get16(file, at + 10), Get32(file, at + 12),

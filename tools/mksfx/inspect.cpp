@@ -34,7 +34,8 @@ uint64_t PrintSignatureAndCheckEnd(FILE* file, uint64_t size, uint64_t archiveSt
     }
     const uint64_t end = SelfCheckEnd(page.data(), page.size(), archiveStart, size);
     printf("signed: certificate table at offset %u, %u bytes%s\n", unsigned(table.offset), unsigned(table.size),
-           end == table.offset ? "; the self-check stops there" : ", not at the end of the file; the self-check covers it");
+           end == table.offset ? "; the self-check stops there"
+                               : ", not at the end of the file; the self-check covers it");
     return end;
 }
 

@@ -153,7 +153,7 @@ int BuildFromArchive(const Options& o, const std::vector<uint8_t>& stub, const C
 }
 
 // Packs the files and folders given into an archive written straight behind the block.
-int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, ConfigBlock block) {
+int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, const ConfigBlock& block) {
     std::vector<PackItem> items;
     std::vector<std::string> errors;
     if (!GatherItems(o.inputs, o.destination.value, items, errors)) {
@@ -166,24 +166,17 @@ int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, ConfigBloc
         PrintError("SOURCE_DATE_EPOCH is not a number of seconds since 1970");
         return kExitFailure;
     }
-    const uint64_t prefixSize = stub.size() + kBlockSize;
     settings.level = o.level;
-    settings.offsetBase = o.keepOffsets ? prefixSize : 0;
+    settings.offsetBase = o.keepOffsets ? stub.size() + kBlockSize : 0;
     settings.showProgress = isatty(fileno(stderr));
 
     std::string error;
     PackSummary summary;
     PendingOutput output(o.output);
-    FILE* out = nullptr;
-    bool written = output.Open(error) && (out = output.file()) && fwrite(stub.data(), 1, stub.size(), out) == stub.size() &&
-                   fwrite(&block, 1, sizeof block, out) == sizeof block &&
-                   WriteZip(out, prefixSize, items, settings, summary, error);
-    if (written && o.computeCrc) {
-        written = fflush(out) == 0 && CrcOf(out, prefixSize, UINT64_MAX, block.expectedCrc) && SeekTo(out, stub.size()) &&
-                  fwrite(&block, 1, sizeof block, out) == sizeof block;
-    }
-    if (!written || !output.Close(error)) {
-        PrintError(error.empty() ? "cannot write " + o.output : error);
+    if (!output.Open(error) ||
+        !WritePackedSelfExtractor(output.file(), stub, block, items, settings, o.computeCrc, summary, error) ||
+        !output.Close(error)) {
+        PrintError(error);
         return kExitFailure;
     }
     if (!CheckWrittenFile(output.temporaryPath(), o, o.output)) return kExitFailure;

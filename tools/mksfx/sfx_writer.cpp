@@ -50,6 +50,20 @@ bool WriteSelfExtractor(FILE* out, const std::vector<uint8_t>& stub, ConfigBlock
     return true;
 }
 
+bool WritePackedSelfExtractor(FILE* out, const std::vector<uint8_t>& stub, ConfigBlock block,
+                              const std::vector<PackItem>& items, const PackSettings& settings, bool storeCrc,
+                              PackSummary& summary, std::string& error) {
+    const uint64_t archiveStart = stub.size() + kBlockSize;
+    error = "cannot write the output";
+    if (!Write(out, stub.data(), stub.size()) || !Write(out, &block, sizeof block)) return false;
+    if (!WriteZip(out, archiveStart, items, settings, summary, error)) return false;
+    if (!storeCrc) return true;
+    error = "cannot read back the output";
+    if (fflush(out) != 0 || !CrcOf(out, archiveStart, UINT64_MAX, block.expectedCrc)) return false;
+    error = "cannot write the output";
+    return SeekTo(out, stub.size()) && Write(out, &block, sizeof block) && fflush(out) == 0;
+}
+
 bool CrcOf(FILE* file, uint64_t from, uint64_t to, uint32_t& crc) {
     BuildCrcTable();
     crc = 0;
