@@ -58,23 +58,6 @@ bool ReadAt(FILE* file, uint64_t offset, uint8_t* buffer, size_t size) {
     return SeekTo(file, offset) && fread(buffer, 1, size, file) == size;
 }
 
-bool SeekTo(FILE* file, uint64_t offset) {
-    if (offset > uint64_t(INT64_MAX)) return false;
-#ifdef _WIN32
-    return _fseeki64(file, int64_t(offset), SEEK_SET) == 0;
-#else
-    return fseeko(file, off_t(offset), SEEK_SET) == 0;
-#endif
-}
-
-uint64_t PositionOf(FILE* file) {
-#ifdef _WIN32
-    return uint64_t(_ftelli64(file));
-#else
-    return uint64_t(ftello(file));
-#endif
-}
-
 std::string ExecutableDirectory() {
     std::string path;
 #ifdef _WIN32

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/file_position.h"  // SeekTo and PositionOf, past 2 and 4 GiB alike
+
 // Whole-file reads are for stub images only, which are small: a wrong --stub must not
 // fill the memory. Archives and outputs of any size are streamed.
 constexpr uint64_t kMaxWholeFileSize = 64 << 20;
@@ -32,10 +34,6 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 
 // Reads `size` bytes at `offset`; false when fewer are there.
 bool ReadAt(FILE* file, uint64_t offset, uint8_t* buffer, size_t size);
-
-// Positions past 2 and 4 GiB alike: `long` is 32 bits wide on Windows.
-bool SeekTo(FILE* file, uint64_t offset);
-uint64_t PositionOf(FILE* file);
 
 // The folder that holds the running executable, with a trailing separator; empty when
 // the platform does not say.
