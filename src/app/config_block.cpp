@@ -68,20 +68,18 @@ uint32_t FindBlockOffset(const uint8_t* headers, size_t size) {
 
 bool FindCertificateTable(const uint8_t* headers, size_t size, CertificateTable& table) {
     constexpr size_t kSecurityDirectory = 4, kDirectorySize = 8, kCertificateHeaderSize = 8;
-    const size_t pe = FindPeSignature(headers, size);
-    if (pe == 0) return false;
-    const size_t optional = pe + 4 + kFileHeaderSize;
-    const size_t optionalSize = Read16(headers + pe + 20);
-    if (optional + 2 > size) return false;
     // The directory count and the directories follow the fixed fields, 16 bytes longer in PE32+.
+    constexpr size_t kPe32Directories = 96, kPe32PlusDirectories = 112;
+    constexpr size_t kEntryEnd = (kSecurityDirectory + 1) * kDirectorySize;
+    const size_t pe = FindPeSignature(headers, size);
+    const size_t optional = pe + 4 + kFileHeaderSize;
+    if (pe == 0 || optional + kPe32PlusDirectories + kEntryEnd > size) return false;  // room for either kind
     const uint32_t magic = Read16(headers + optional);
-    const size_t directories = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;
-    const size_t entry = directories + kSecurityDirectory * kDirectorySize;
-    if (directories == 0 || entry + kDirectorySize > optionalSize) return false;
-    if (optional + entry + kDirectorySize > size) return false;
+    const size_t directories = magic == 0x10B ? kPe32Directories : kPe32PlusDirectories;
+    if ((magic != 0x10B && magic != 0x20B) || directories + kEntryEnd > Read16(headers + pe + 20)) return false;
     if (Read32(headers + optional + directories - 4) <= kSecurityDirectory) return false;
-    table.offset = Read32(headers + optional + entry);
-    table.size = Read32(headers + optional + entry + 4);
+    table.offset = Read32(headers + optional + directories + kEntryEnd - kDirectorySize);
+    table.size = Read32(headers + optional + directories + kEntryEnd - kDirectorySize + 4);
     return table.offset != 0 && table.size >= kCertificateHeaderSize;
 }
 

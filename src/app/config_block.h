@@ -71,7 +71,8 @@ struct CertificateTable {
 // same ones FindBlockOffset reads) name, for 32- and 64-bit optional headers alike.
 // False when they name none, or one that cannot be: an optional header of another kind,
 // a directory outside it or beyond its count, or a table without room for the 8-byte
-// header of one certificate.
+// header of one certificate. `size` must cover the first five directories as a PE32+
+// header places them, whichever kind the image is.
 bool FindCertificateTable(const uint8_t* headers, size_t size, CertificateTable& table);
 
 // Where the archive self-check stops reading: at the certificate table when the headers
