@@ -12,7 +12,10 @@ stub=${DUDORE_STUB:-$here/../build/win32/dudore-stub32.exe}
 megabytes=${DUDORE_BENCH_PACK_MB:-100}
 work="$build/bench-pack"
 files="$work/files$megabytes"
-[ -f "$stub" ] || { echo "no stub image at $stub: build the win32 preset or set DUDORE_STUB" >&2; exit 1; }
+if [ ! -f "$stub" ]; then
+  echo "skipped: no stub image at $stub (build the win32 preset, or set DUDORE_STUB)"
+  exit 0
+fi
 mkdir -p "$work"
 [ -d "$files" ] || python3 "$here/gen_mixed.py" "$files" "$megabytes"
 input=$(du -sb "$files" | cut -f1)
