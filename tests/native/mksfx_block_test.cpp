@@ -140,13 +140,13 @@ TEST(MksfxBlock, TextsThatFitExactlyAreKeptOneByteMoreIsRefused) {
 // A signature appended later leaves the stored CRC-32 right: the file is aligned, so
 // nothing comes between archive and signature, and the check stops at the signature.
 TEST(MksfxBlock, ExpectedCrcIsTheCrcOfEverythingBehindTheBlock) {
-    for (const char* mode : {"offsets moved", "offsets kept", "packed"}) {
+    for (const std::string mode : {"offsets moved", "offsets kept", "packed"}) {
         SCOPED_TRACE(mode);
-        const bool keepOffsets = mode == std::string("offsets kept");
+        const bool keepOffsets = mode == "offsets kept";
         Fixture f;
         std::vector<std::string> options = {"--crc"};
         if (keepOffsets) options.push_back("--keep-offsets");
-        if (mode == std::string("packed")) f.input = "folder/";
+        if (mode == "packed") f.input = "folder/";
         const ProcessResult run = f.Build(options);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         const Bytes out = f.Output();

@@ -28,7 +28,7 @@ TEST(MksfxRefuses, WhatTheStubCannotUse) {
         const char* says;                           // part of the message
         std::string input = "in.zip";               // or tree/, a folder to pack
     };
-    // A folder to pack with one good file, and `name` holding `text`.
+    // A folder to pack: one good file, and `name`.
     const auto tree = [](const Scratch& s, const std::string& name) {
         fs::create_directories(fs::path(s / "tree/" + name).parent_path());
         WriteText(s / "tree/good.txt", "good\n");

@@ -295,8 +295,7 @@ inline Bytes MakeZip(const ZipPlan& plan) {
 // The length of a self-extracting file of `length` bytes once aligned for a signature.
 inline size_t Aligned(size_t length) { return (length + 7) / 8 * 8; }
 
-// What signing does to a file built on FakeStub, as the self-check sees it: zeros up to
-// a multiple of 8, then a certificate table that the security directory names.
+// Signing a file built on FakeStub: zeros to a multiple of 8, then a certificate table.
 inline Bytes FakeSigned(Bytes file) {
     constexpr size_t kDirectories = 0x80 + 24 + 96, kTableSize = 0x5A8;
     file.resize(Aligned(file.size()), 0);
