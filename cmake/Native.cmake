@@ -11,14 +11,14 @@ add_library(dudore_portable STATIC ${DUDORE_PORTABLE_SOURCES})
 target_include_directories(dudore_portable PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(dudore_portable PRIVATE ${DUDORE_WARNINGS})
 
+find_package(ZLIB REQUIRED)
 add_executable(mksfx ${DUDORE_MKSFX_SOURCES})
-target_link_libraries(mksfx PRIVATE dudore_portable)
+target_link_libraries(mksfx PRIVATE dudore_portable ZLIB::ZLIB)
 target_compile_options(mksfx PRIVATE ${DUDORE_WARNINGS})
 target_compile_definitions(mksfx PRIVATE DUDORE_VERSION="${PROJECT_VERSION}"
   DUDORE_WIN32_STUB="${PROJECT_SOURCE_DIR}/build/win32/dudore-stub32.exe")
 
 find_package(GTest REQUIRED)
-find_package(ZLIB REQUIRED)
 include(GoogleTest)
 file(GLOB DUDORE_NATIVE_TESTS CONFIGURE_DEPENDS tests/native/*.cpp)
 add_executable(native_tests ${DUDORE_NATIVE_TESTS})

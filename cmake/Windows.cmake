@@ -66,8 +66,10 @@ add_custom_command(TARGET ${DUDORE_STUB} POST_BUILD
   COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${DUDORE_STUB}> -P ${PROJECT_SOURCE_DIR}/cmake/PrintSize.cmake
   VERBATIM)
 
-# mksfx for Windows: an ordinary console program.
+# mksfx for Windows: an ordinary console program, with the toolchain's own zlib
+# (libz-mingw-w64-dev) linked in.
 add_executable(mksfx ${DUDORE_MKSFX_SOURCES} ${DUDORE_PORTABLE_SOURCES})
+target_link_libraries(mksfx PRIVATE z)
 target_include_directories(mksfx PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(mksfx PRIVATE DUDORE_VERSION="${PROJECT_VERSION}")
 target_link_options(mksfx PRIVATE -static)

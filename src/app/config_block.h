@@ -58,3 +58,24 @@ bool ReadBlockAt(FILE* file, uint64_t offset, ConfigBlock& block);
 // both work, and the walk never goes past the number of sections. 0 when the headers
 // are not those of a PE image with at least one section.
 uint32_t FindBlockOffset(const uint8_t* headers, size_t size);
+
+// A signed image's certificate table, as the security directory (data directory 4)
+// names it. Unlike every other directory's, its address is a file offset.
+struct CertificateTable {
+    uint32_t offset;
+    uint32_t size;
+    uint64_t End() const { return uint64_t(offset) + size; }
+};
+
+// The certificate table that the PE headers in `headers` (`size` readable bytes: the
+// same ones FindBlockOffset reads) name, for 32- and 64-bit optional headers alike.
+// False when they name none, or one that cannot be: an optional header of another kind,
+// a directory outside it or beyond its count, or a table without room for the 8-byte
+// header of one certificate. `size` must cover the first five directories as a PE32+
+// header places them, whichever kind the image is.
+bool FindCertificateTable(const uint8_t* headers, size_t size, CertificateTable& table);
+
+// Where the archive self-check stops reading: at the certificate table when the headers
+// name one that ends the file of `fileLength` bytes and begins no earlier than
+// `archiveStart` (signing appended it behind the archive), else at the file's end.
+uint64_t SelfCheckEnd(const uint8_t* headers, size_t size, uint64_t archiveStart, uint64_t fileLength);

@@ -38,8 +38,10 @@ DWORD ArchiveSelfCheck(HWND owner, HINSTANCE module, DWORD expected) {
     // Its own stream, not the archive's: the archive stream's position stays where it is.
     FILE* file = fopen(path, "rb");
     if (!file) return 0;
-    const int64_t length = LengthOf(file);
     const uint64_t archiveStart = uint64_t(OwnBlockOffset()) + kBlockSize;
+    // A signature appended behind the archive is no part of it.
+    const int64_t length = int64_t(
+        SelfCheckEnd(reinterpret_cast<const uint8_t*>(module), 4096, archiveStart, uint64_t(LengthOf(file))));
 
     HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_CRC_CHECK), nullptr, nullptr, 0);
     ShowWindow(window, SW_SHOW);
@@ -52,7 +54,8 @@ DWORD ArchiveSelfCheck(HWND owner, HINSTANCE module, DWORD expected) {
     uint32_t crc = 0;
     uint64_t total = 0;
     for (;;) {
-        const size_t got = fread(block, 1, kReadBlock, file);
+        const uint64_t left = uint64_t(length) - archiveStart - total;
+        const size_t got = fread(block, 1, left < kReadBlock ? size_t(left) : kReadBlock, file);
         if (got == 0) break;
         crc = UpdateCrc(crc, block, got);
         total += got;

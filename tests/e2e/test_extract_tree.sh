@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A self-extracting file of stored entries gives the same tree as Info-ZIP unzip: bytes,
-# names, folder entries, file times and read-only attributes.
+# names, folder entries, file times and read-only attributes; so does one mksfx packed.
 source "$(dirname "$0")/lib.sh"
 export TZ=UTC
 
@@ -10,6 +10,7 @@ printf 'plain text\n' > src/readme.txt
 head -c 70000 /dev/urandom > src/bin/random.bin        # more than one 64 KiB chunk
 head -c 65536 /dev/urandom > src/bin/exactly64k.bin
 printf 'deep\n' > src/docs/deep/deeper/note.txt
+seq 1 20000 > src/docs/numbers.txt                      # deflated when mksfx packs it
 printf 'read only\n' > src/docs/locked.txt
 chmod a-w src/docs/locked.txt
 touch -d '2001-02-03 04:05:06' src/readme.txt src/docs/locked.txt
@@ -25,6 +26,18 @@ check "same file times as unzip" diff <(times out) <(times reference)
 writable() { (cd "$1" && find . -type f -writable | sort); }
 check "same read-only files as unzip" diff <(writable out) <(writable reference)
 check "no temporary file left" test -z "$(find out -name '~*')"
+
+make_sfx -o packed.exe -d "$(winpath packed)" --skip-dialog --overwrite --no-explorer src/ >/dev/null
+expect_eq "packed from the folder: exit code" "$(run_to_end packed.exe)" 0
+check "packed from the folder: same names, folders and bytes" same_tree packed reference
+check "packed from the folder: same file times" diff <(times packed) <(times reference)
+check "packed from the folder: same read-only files" diff <(writable packed) <(writable reference)
+
+# The build's own mksfx.exe packs the same bytes as the native one (one zlib release).
+export SOURCE_DATE_EPOCH=1735689600
+make_sfx -o native.exe src/ >/dev/null
+wine_run "$DUDORE_BUILD/mksfx.exe" --stub "$(winpath "$DUDORE_STUB")" -o windows.exe 'src\' >/dev/null
+check "mksfx.exe packs the same bytes as the native mksfx" cmp -s native.exe windows.exe
 
 # An entry of a little over 4 GiB and one behind it (ZIP64, a sparse archive appended to
 # the stub with offsets from its own start): minutes of writing, DUDORE_LARGE_TESTS=1 only.

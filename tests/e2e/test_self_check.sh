@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The archive checks itself against the CRC-32 in its block: a match extracts silently; a
 # mismatch warns, then extracts anyway when no command is configured, and stops when one is.
+# Signed files (the signature is no part of the archive) extract silently, --crc or not.
 source "$(dirname "$0")/lib.sh"
 
 mkdir src && head -c 200000 /dev/urandom > src/data.bin
@@ -31,5 +32,18 @@ driver click Warning 1
 wait_stub
 expect_eq "mismatch with a command: exit code" "$STUB_STATUS" 0
 check "mismatch with a command: nothing extracted" test ! -e stopped
+
+# A throwaway certificate. A warning would wait for an answer: exit code 0 means none came.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 1 -subj "/CN=DUD-ORE test" 2>/dev/null
+verifies() { osslsigncode verify -CAfile cert.pem -in "$1" >/dev/null 2>&1; }
+for crc in --crc ""; do
+  name=signed${crc:+-crc}
+  make_sfx -o "$name-unsigned.exe" -d "$(winpath "$name")" --skip-dialog --overwrite --no-explorer $crc p.zip >/dev/null
+  osslsigncode sign -certs cert.pem -key key.pem -n "DUD-ORE test" -in "$name-unsigned.exe" -out "$name.exe" >/dev/null
+  check "$name: the signature verifies" verifies "$name.exe"
+  check "$name: mksfx sees the signature" grep -q "the self-check stops there" <("$DUDORE_MKSFX" --test "$name.exe")
+  expect_eq "$name: exit code, no warning" "$(run_to_end "$name.exe")" 0
+  check "$name: extracted byte for byte" cmp -s src/data.bin "$name/data.bin"
+done
 
 finish

@@ -267,4 +267,51 @@ TEST(ConfigBlock, FindBlockOffsetOnImagesFromTheCrossCompilers) {
     if (!any) GTEST_SKIP() << "no mingw-w64 compiler";
 }
 
+// ---- the certificate table of a signed image ---------------------------------------
+
+// Headers with `count` data directories, the security one saying `offset` and `size`.
+Bytes SignedHeaders(uint16_t optionalSize, uint32_t count, uint32_t offset, uint32_t size, size_t bytes = 4096,
+                    uint16_t magic = 0) {
+    Bytes h = PeHeaders(0x80, optionalSize, {{".text", 0x1000, 0x400}}, bytes);
+    if (magic) Put16(h, 0x80 + 24, magic);
+    const size_t directories = 0x80 + 24 + (optionalSize == 240 ? 112 : 96);
+    if (directories + 40 > h.size()) return h;
+    Put32(h, directories - 4, count);
+    Put32(h, directories + 4 * 8, offset);
+    Put32(h, directories + 4 * 8 + 4, size);
+    return h;
+}
+
+TEST(ConfigBlock, CertificateTableAndWhereTheSelfCheckEnds) {
+    constexpr uint64_t kArchive = 0x1600;
+    const struct {
+        const char* what;
+        Bytes headers;
+        uint64_t fileLength;
+        bool found;
+        uint64_t checkEnd;
+    } kCases[] = {
+        {"32-bit, the table ends the file", SignedHeaders(224, 16, 0x2000, 0x5A8), 0x25A8, true, 0x2000},
+        {"64-bit, the table ends the file", SignedHeaders(240, 16, 0x2000, 0x5A8), 0x25A8, true, 0x2000},
+        {"the table right behind the block", SignedHeaders(224, 16, kArchive, 8), kArchive + 8, true, kArchive},
+        {"the table ends past 4 GiB", SignedHeaders(224, 16, 0xFFFFFFF8, 0x100), 0x1000000F8, true, 0xFFFFFFF8},
+        {"something follows the table", SignedHeaders(224, 16, 0x2000, 0x5A8), 0x2600, true, 0x2600},
+        {"the table begins inside the archive's prefix", SignedHeaders(224, 16, 0x800, 0x5A8), 0xDA8, true, 0xDA8},
+        {"unsigned: the directory is empty", SignedHeaders(224, 16, 0, 0), 0x2000, false, 0x2000},
+        {"a table smaller than one certificate header", SignedHeaders(224, 16, 0x2000, 7), 0x2007, false, 0x2007},
+        {"only four directories", SignedHeaders(224, 4, 0x2000, 0x5A8), 0x25A8, false, 0x25A8},
+        {"the optional header ends before the directory", SignedHeaders(120, 16, 0x2000, 0x5A8), 0x25A8, false, 0x25A8},
+        {"the buffer ends inside the directory", SignedHeaders(224, 16, 0x2000, 0x5A8, 0x80 + 24 + 96 + 39), 0x25A8,
+         false, 0x25A8},
+        {"an optional header of another kind", SignedHeaders(224, 16, 0x2000, 0x5A8, 4096, 0x107), 0x25A8, false, 0x25A8},
+        {"not a PE image", Bytes(4096, 0), 0x25A8, false, 0x25A8},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        CertificateTable table{};
+        EXPECT_EQ(FindCertificateTable(c.headers.data(), c.headers.size(), table), c.found);
+        EXPECT_EQ(SelfCheckEnd(c.headers.data(), c.headers.size(), kArchive, c.fileLength), c.checkEnd);
+    }
+}
+
 }  // namespace

@@ -15,12 +15,17 @@ struct Fixture {
     Bytes stub = FakeStub();
     Bytes zip = MakeZip({.entries = {{"readme.txt", "read me\n"}, {"setup.exe", std::string(3000, 'x')}}});
 
+    std::string input = "in.zip";  // or a folder of the same files, to pack
+
     Fixture() {
         WriteBytes(scratch / "stub.exe", stub);
         WriteBytes(scratch / "in.zip", zip);
+        fs::create_directory(scratch / "folder");
+        WriteText(scratch / "folder/readme.txt", "read me\n");
+        WriteText(scratch / "folder/setup.exe", std::string(3000, 'x'));
     }
     ProcessResult Build(std::vector<std::string> options) {
-        options.insert(options.end(), {"--stub", scratch / "stub.exe", "-o", scratch / "out.exe", scratch / "in.zip"});
+        options.insert(options.end(), {"--stub", scratch / "stub.exe", "-o", scratch / "out.exe", scratch / input});
         return Mksfx(scratch, options);
     }
     Bytes Output() const { return ReadBytes(scratch / "out.exe"); }
@@ -77,7 +82,7 @@ TEST(MksfxBlock, EveryOptionLandsInItsFieldAndNowhereElse) {
         const ProcessResult run = f.Build(c.options);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         const Bytes out = f.Output();
-        ASSERT_EQ(out.size(), f.stub.size() + kBlockSize + f.zip.size());
+        ASSERT_EQ(out.size(), Aligned(f.stub.size() + kBlockSize + f.zip.size()));
         EXPECT_TRUE(std::equal(f.stub.begin(), f.stub.end(), out.begin())) << "stub image changed";
         EXPECT_EQ(memcmp(&out[f.stub.size()], "KESTRA3\0", 8), 0);
         ConfigBlock expected = DefaultBlock();
@@ -127,32 +132,42 @@ TEST(MksfxBlock, TextsThatFitExactlyAreKeptOneByteMoreIsRefused) {
             EXPECT_NE(run.err.find(c.option), std::string::npos) << run.err;
             const Bytes kept = ReadBytes(f.scratch / "out.exe");
             EXPECT_EQ(std::string(kept.begin(), kept.end()), "older file") << "existing output changed";
-            EXPECT_EQ(f.scratch.Names(), (std::vector<std::string>{"in.zip", "out.exe", "stub.exe"}));
+            EXPECT_EQ(f.scratch.Names(), (std::vector<std::string>{"folder", "in.zip", "out.exe", "stub.exe"}));
         }
     }
 }
 
+// A signature appended later leaves the stored CRC-32 right: the file is aligned, so
+// nothing comes between archive and signature, and the check stops at the signature.
 TEST(MksfxBlock, ExpectedCrcIsTheCrcOfEverythingBehindTheBlock) {
-    for (const bool keepOffsets : {false, true}) {
-        SCOPED_TRACE(keepOffsets ? "offsets kept" : "offsets moved");
+    for (const std::string mode : {"offsets moved", "offsets kept", "packed"}) {
+        SCOPED_TRACE(mode);
+        const bool keepOffsets = mode == "offsets kept";
         Fixture f;
         std::vector<std::string> options = {"--crc"};
         if (keepOffsets) options.push_back("--keep-offsets");
+        if (mode == "packed") f.input = "folder/";
         const ProcessResult run = f.Build(options);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         const Bytes out = f.Output();
-        const size_t archiveStart = f.stub.size() + kBlockSize;
-        const Bytes archive(out.begin() + archiveStart, out.end());
+        const size_t archiveStart = out.size() - f.zip.size();
+        const Bytes checked(out.begin() + f.stub.size() + kBlockSize, out.end());
         const ConfigBlock block = BlockAt(out, f.stub.size());
-        EXPECT_EQ(block.expectedCrc, Crc32(archive));
-        if (keepOffsets) EXPECT_EQ(archive, f.zip) << "the archive byte for byte";
+        EXPECT_EQ(block.expectedCrc, Crc32(checked)) << "everything behind the block, alignment included";
+        EXPECT_EQ(out.size() % 8, 0u);
+        if (keepOffsets) EXPECT_EQ(Bytes(out.begin() + archiveStart, out.end()), f.zip) << "the archive byte for byte";
         else EXPECT_NE(block.expectedCrc, Crc32(f.zip)) << "the CRC of the archive as written, not as given";
 
-        const ProcessResult test = Mksfx(f.scratch, {"--test", f.scratch / "out.exe"});
-        EXPECT_EQ(test.exitCode, 0) << test.out << test.err;
+        WriteBytes(f.scratch / "signed.exe", FakeSigned(out));
+        for (const char* file : {"out.exe", "signed.exe"}) {
+            const ProcessResult test = Mksfx(f.scratch, {"--test", f.scratch / file});
+            EXPECT_EQ(test.exitCode, 0) << test.out << test.err;
+            const bool isSigned = file == std::string("signed.exe");
+            EXPECT_EQ(test.out.rfind(isSigned ? "signed: certificate table" : "not signed\n", 0), 0u) << test.out;
+        }
 
         Bytes damaged = out;
-        damaged[archiveStart + 40] ^= 0x01;  // in the first entry's data
+        damaged[f.stub.size() + kBlockSize + 44] ^= 0x01;  // in the first entry
         WriteBytes(f.scratch / "damaged.exe", damaged);
         const ProcessResult mismatch = Mksfx(f.scratch, {"--test", f.scratch / "damaged.exe"});
         EXPECT_EQ(mismatch.exitCode, 1);

@@ -135,7 +135,8 @@ TEST(MksfxCommandLine, MistakesAreUsageErrors) {
         {"-o", "out.exe"},
         {"--bogus", "-o", "out.exe", "in.zip"},
         {"-o"},
-        {"-o", "out.exe", "one.zip", "two.zip"},
+        {"--show", "one.exe", "two.exe"},
+        {"--level", "10", "-o", "out.exe", "folder"},
         {"--show"},
     };
     for (const auto& args : cases) {

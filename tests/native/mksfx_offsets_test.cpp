@@ -60,6 +60,14 @@ const Input kInputs[] = {
      3, false},
     {"ZIP64 end records",
      [](const Scratch&) { return MakeZip(With(kEntries, [](ZipPlan& z) { z.zip64 = true; })); }, 3, true},
+    {"ZIP64 extra fields holding the local offsets, behind other data",
+     [](const Scratch&) {
+         return MakeZip(With(kEntries, [](ZipPlan& z) {
+             z.zip64 = z.zip64Extras = true;
+             z.prefix = kJunk;
+         }));
+     },
+     3, true},
     {"ZIP64 end records behind other data",
      [](const Scratch&) {
          return MakeZip(With(kEntries, [](ZipPlan& z) {
@@ -91,7 +99,7 @@ TEST(MksfxOffsets, MovedOffsetsPointAtTheirRecords) {
             const ProcessResult build = Mksfx(s, {"-s", s / "stub.exe", "-o", s / "out.exe", s / "in.zip"});
             ASSERT_EQ(build.exitCode, 0) << build.err;
             const Bytes out = ReadBytes(s / "out.exe");
-            ASSERT_EQ(out.size(), stub.size() + kBlockSize + zip.size());
+            ASSERT_EQ(out.size(), Aligned(stub.size() + kBlockSize + zip.size()));
 
             const StoredOffsets stored = ReadStoredOffsets(out);
             ASSERT_EQ(stored.localOffsets.size(), input.entries)
@@ -121,12 +129,12 @@ TEST(MksfxOffsets, KeepOffsetsAppendsTheArchiveByteForByte) {
     const ProcessResult build = Mksfx(s, {"--keep-offsets", "-s", s / "stub.exe", "-o", s / "out.exe", s / "in.zip"});
     ASSERT_EQ(build.exitCode, 0) << build.err;
     const Bytes out = ReadBytes(s / "out.exe");
-    ASSERT_EQ(out.size(), stub.size() + kBlockSize + zip.size());
-    EXPECT_TRUE(std::equal(zip.begin(), zip.end(), out.begin() + stub.size() + kBlockSize));
+    ASSERT_EQ(out.size(), Aligned(stub.size() + kBlockSize + zip.size()));
+    EXPECT_TRUE(std::equal(zip.begin(), zip.end(), out.end() - long(zip.size())));
 
-    // Info-ZIP notices the offsets are off by the stub and block, and copes.
+    // Info-ZIP notices the offsets are off by the stub, block and alignment, and copes.
     const ProcessResult unzip = RunProgram(s, "unzip", {"-t", s / "out.exe"});
-    EXPECT_NE(unzip.out.find(std::to_string(stub.size() + kBlockSize) + " extra bytes at beginning"),
+    EXPECT_NE(unzip.out.find(std::to_string(out.size() - zip.size()) + " extra bytes at beginning"),
               std::string::npos)
         << unzip.out << unzip.err;
     EXPECT_NE(unzip.out.find("No errors detected"), std::string::npos) << unzip.out;

@@ -26,6 +26,13 @@ TEST(MksfxRefuses, WhatTheStubCannotUse) {
         std::function<void(const Scratch&)> setUp;  // writes stub.exe and in.zip, may change them
         std::string output;                         // relative to the scratch folder
         const char* says;                           // part of the message
+        std::string input = "in.zip";               // or tree/, a folder to pack
+    };
+    // A folder to pack: one good file, and `name`.
+    const auto tree = [](const Scratch& s, const std::string& name) {
+        fs::create_directories(fs::path(s / "tree/" + name).parent_path());
+        WriteText(s / "tree/good.txt", "good\n");
+        WriteText(s / "tree/" + name, "text\n");
     };
     const Case cases[] = {
         {"input is not a ZIP", [](const Scratch& s) { WriteText(s / "in.zip", "just some text, no archive\n"); },
@@ -62,6 +69,18 @@ TEST(MksfxRefuses, WhatTheStubCannotUse) {
         {"output folder is missing", [](const Scratch&) {}, "missing/out.exe", "cannot write"},
         {"output is a folder", [](const Scratch& s) { fs::create_directory(s / "folder"); }, "folder",
          "cannot write"},
+        {"packing: a link that leaves the folder",
+         [&](const Scratch& s) { tree(s, "x"), fs::create_symlink("../in.zip", s / "tree/link.zip"); }, "out.exe",
+         "symbolic link \"link.zip\" leaves", "tree/"},
+        {"packing: a link back to a folder that holds it",
+         [&](const Scratch& s) { tree(s, "sub/x"), fs::create_directory_symlink("..", s / "tree/sub/up"); }, "out.exe",
+         "\"sub/up\" leads back", "tree/"},
+        {"packing: a name with a colon", [&](const Scratch& s) { tree(s, "a:b.txt"); }, "out.exe", "\"a:b.txt\"",
+         "tree/"},
+        {"packing: a name that is not UTF-8", [&](const Scratch& s) { tree(s, "latin\xE9.txt"); }, "out.exe",
+         "not valid UTF-8", "tree/"},
+        {"packing: an output path over 259 bytes", [&](const Scratch& s) { tree(s, "d/" + std::string(255, 'n')); },
+         "out.exe", "longer than 259", "tree/"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -71,7 +90,7 @@ TEST(MksfxRefuses, WhatTheStubCannotUse) {
         WriteText(s / "out.exe", "older file");
         c.setUp(s);
         const std::vector<std::string> before = s.Names();
-        const ProcessResult run = Mksfx(s, {"-s", s / "stub.exe", "-o", s / c.output, s / "in.zip"});
+        const ProcessResult run = Mksfx(s, {"-s", s / "stub.exe", "-o", s / c.output, s / c.input});
         EXPECT_EQ(run.exitCode, 1);
         ExpectOwnLines(run);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;

@@ -123,9 +123,13 @@ inline std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
-// Runs `program` with `args`, capturing stdout and stderr in files of `scratch`.
-inline ProcessResult RunProgram(const Scratch& scratch, const std::string& program, const std::vector<std::string>& args) {
-    std::string command = ShellQuote(program);
+// Runs `program` with `args` (and `environment`, "NAME=value" each), capturing stdout
+// and stderr in files of `scratch`.
+inline ProcessResult RunProgram(const Scratch& scratch, const std::string& program, const std::vector<std::string>& args,
+                                const std::vector<std::string>& environment = {}) {
+    std::string command = "env";
+    for (const std::string& e : environment) command += " " + ShellQuote(e);
+    command += " " + ShellQuote(program);
     for (const std::string& a : args) command += " " + ShellQuote(a);
     const std::string out = scratch / ".run-out", err = scratch / ".run-err";
     command += " >" + ShellQuote(out) + " 2>" + ShellQuote(err) + " </dev/null";
@@ -140,8 +144,9 @@ inline ProcessResult RunProgram(const Scratch& scratch, const std::string& progr
     return run;
 }
 
-inline ProcessResult Mksfx(const Scratch& scratch, const std::vector<std::string>& args) {
-    return RunProgram(scratch, DUDORE_MKSFX, args);
+inline ProcessResult Mksfx(const Scratch& scratch, const std::vector<std::string>& args,
+                           const std::vector<std::string>& environment = {}) {
+    return RunProgram(scratch, DUDORE_MKSFX, args, environment);
 }
 
 inline bool HaveTool(const char* name) {
@@ -208,6 +213,7 @@ struct ZipPlan {
     Bytes prefix;                        // bytes in front of the archive
     bool offsetsFromFileStart = false;   // false: from the archive's own start
     bool zip64 = false;                  // ZIP64 end records; the end record says all ones
+    bool zip64Extras = false;            // local offsets in ZIP64 extra fields, all ones in the records
 };
 
 inline Bytes MakeZip(const ZipPlan& plan) {
@@ -240,13 +246,18 @@ inline Bytes MakeZip(const ZipPlan& plan) {
         Put32(central, size);
         Put32(central, size);
         Put16(central, uint32_t(e.name.size()));
-        Put16(central, 0);
+        Put16(central, plan.zip64Extras ? 12 : 0);
         Put16(central, 0);
         Put16(central, 0);
         Put16(central, 0);
         Put32(central, e.externalAttributes);
-        Put32(central, local);
+        Put32(central, plan.zip64Extras ? 0xFFFFFFFF : local);
         PutText(central, e.name);
+        if (plan.zip64Extras) {
+            Put16(central, 1);
+            Put16(central, 8);
+            Put64(central, local);
+        }
     }
     const uint32_t centralOffset = uint32_t(zip.size()) - base;
     zip.insert(zip.end(), central.begin(), central.end());
@@ -281,6 +292,21 @@ inline Bytes MakeZip(const ZipPlan& plan) {
 
 // ---- reading a finished file --------------------------------------------------------
 
+// The length of a self-extracting file of `length` bytes once aligned for a signature.
+inline size_t Aligned(size_t length) { return (length + 7) / 8 * 8; }
+
+// Signing a file built on FakeStub: zeros to a multiple of 8, then a certificate table.
+inline Bytes FakeSigned(Bytes file) {
+    constexpr size_t kDirectories = 0x80 + 24 + 96, kTableSize = 0x5A8;
+    file.resize(Aligned(file.size()), 0);
+    const uint32_t fields[] = {16, uint32_t(file.size()), uint32_t(kTableSize)};  // count, then directory 4
+    const size_t at[] = {kDirectories - 4, kDirectories + 32, kDirectories + 36};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t k = 0; k < 4; ++k) file[at[i] + k] = uint8_t(fields[i] >> (8 * k));
+    file.resize(file.size() + kTableSize, 0xA5);
+    return file;
+}
+
 // The block of a self-extracting file whose stub image was `stubSize` bytes.
 inline ConfigBlock BlockAt(const Bytes& file, size_t stubSize) {
     ConfigBlock block{};
@@ -291,10 +317,16 @@ inline ConfigBlock BlockAt(const Bytes& file, size_t stubSize) {
 // The central directory offset stored in the end record nearest the end of `file`, and
 // the local header offsets of the central records it points at. Empty when the stored
 // offsets do not lead to central records: the layout the archivers rely on.
+struct CentralFields {
+    std::string name;
+    uint32_t flags, method, dosTime, externalAttributes;
+};
+
 struct StoredOffsets {
     bool endRecordFound = false;
     uint64_t centralOffset = 0;
     std::vector<uint64_t> localOffsets;
+    std::vector<CentralFields> records;  // in the same order
 };
 
 inline StoredOffsets ReadStoredOffsets(const Bytes& file) {
@@ -314,7 +346,16 @@ inline StoredOffsets ReadStoredOffsets(const Bytes& file) {
     size_t at = size_t(result.centralOffset);
     for (uint32_t i = 0; i < count; ++i) {
         if (at + 46 > file.size() || memcmp(&file[at], "PK\1\2", 4) != 0) break;
-        result.localOffsets.push_back(Get32(file, at + 42));
+        uint64_t local = Get32(file, at + 42);
+        // In a ZIP64 extra field, the offset follows the sizes whose fields hold all ones.
+        const size_t extra = at + 46 + Get16(file, at + 28);
+        const size_t sizesFirst = 8 * ((Get32(file, at + 20) == 0xFFFFFFFF) + (Get32(file, at + 24) == 0xFFFFFFFF));
+        if (local == 0xFFFFFFFF && Get16(file, at + 30) >= 12 && Get16(file, extra) == 1)
+            local = Get64(file, extra + 4 + sizesFirst);
+        result.localOffsets.push_back(local);
+        const std::string name(file.begin() + long(at) + 46, file.begin() + long(at) + 46 + Get16(file, at + 28));
+        result.records.push_back({name, Get16(file, at + 8), Get16(file, at + 10), Get32(file, at + 12),
+                                  Get32(file, at + 38)});
         at += 46 + Get16(file, at + 28) + Get16(file, at + 30) + Get16(file, at + 32);
     }
     return result;

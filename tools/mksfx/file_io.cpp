@@ -24,14 +24,22 @@ bool FileSizeOf(const std::string& path, uint64_t& size) {
     return true;
 }
 
+FILE* OpenForReading(const fs::path& path) {
+#ifdef _WIN32
+    return _wfopen(path.c_str(), L"rb");
+#else
+    return fopen(path.c_str(), "rb");
+#endif
+}
+
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
     uint64_t size = 0;
     if (!FileSizeOf(path, size)) {
         error = "cannot read " + path + ": not a readable file";
         return false;
     }
-    if (size > kMaxStubFileSize) {
-        error = path + " is larger than 2 GiB";
+    if (size > kMaxWholeFileSize) {
+        error = path + " is larger than " + std::to_string(kMaxWholeFileSize >> 20) + " MiB";
         return false;
     }
     FILE* file = fopen(path.c_str(), "rb");
@@ -47,9 +55,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 }
 
 bool ReadAt(FILE* file, uint64_t offset, uint8_t* buffer, size_t size) {
-    if (offset > kMaxStubFileSize) return false;
-    if (fseek(file, long(offset), SEEK_SET) != 0) return false;
-    return fread(buffer, 1, size, file) == size;
+    return SeekTo(file, offset) && fread(buffer, 1, size, file) == size;
 }
 
 std::string ExecutableDirectory() {
@@ -91,7 +97,7 @@ bool PendingOutput::Open(std::string& error) {
         error = "cannot write " + finalPath_ + ": it is a folder";
         return false;
     }
-    file_ = fopen(temporaryPath_.c_str(), "wb");
+    file_ = fopen(temporaryPath_.c_str(), "w+b");
     if (!file_) error = "cannot write " + finalPath_ + ": " + strerror(errno);
     return file_ != nullptr;
 }

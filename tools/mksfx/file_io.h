@@ -5,12 +5,16 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-// The stub's reader works with signed 32-bit offsets: no file it reads may be larger.
-constexpr uint64_t kMaxStubFileSize = 0x7FFFFFFF;
+#include "archive/file_position.h"  // SeekTo and PositionOf, past 2 and 4 GiB alike
+
+// Whole-file reads are for stub images only, which are small: a wrong --stub must not
+// fill the memory. Archives and outputs of any size are streamed.
+constexpr uint64_t kMaxWholeFileSize = 64 << 20;
 
 struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
@@ -20,7 +24,12 @@ using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 // Size of the file at `path`; false when it cannot be determined (missing, a folder).
 bool FileSizeOf(const std::string& path, uint64_t& size);
 
-// Reads the whole file. False (with `error` set) when it cannot be read.
+// Opens a file for reading by its path as the system spells it (wide on Windows, where
+// a narrow name would go through the ANSI code page). Null when it cannot.
+FILE* OpenForReading(const std::filesystem::path& path);
+
+// Reads the whole file, kMaxWholeFileSize at most. False (with `error` set) when it
+// cannot be read or is larger.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 
 // Reads `size` bytes at `offset`; false when fewer are there.
@@ -42,6 +51,7 @@ class PendingOutput {
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
 
+    // Opened for update: what was written can be read back.
     bool Open(std::string& error);
     FILE* file() const { return file_; }
     const std::string& temporaryPath() const { return temporaryPath_; }

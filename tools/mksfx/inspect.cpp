@@ -18,19 +18,47 @@ UniqueFile OpenInput(const std::string& path, uint64_t& size) {
         PrintError("cannot read " + path + ": not a readable file");
         return nullptr;
     }
-    if (size > kMaxStubFileSize) {
-        PrintError(path + " is larger than 2 GiB, more than the stub reads");
-        return nullptr;
-    }
     UniqueFile file(fopen(path.c_str(), "rb"));
     if (!file) PrintError("cannot open " + path);
     return file;
+}
+
+// The bytes the stub's self-check covers: from the block's end to the end of the file,
+// or to a certificate table that signing appended. Prints whether the file is signed.
+uint64_t PrintSignatureAndCheckEnd(FILE* file, uint64_t size, uint64_t archiveStart) {
+    const std::vector<uint8_t> page = HeaderPage(file);
+    CertificateTable table{};
+    if (!FindCertificateTable(page.data(), page.size(), table)) {
+        printf("not signed\n");
+        return size;
+    }
+    const uint64_t end = SelfCheckEnd(page.data(), page.size(), archiveStart, size);
+    printf("signed: certificate table at offset %u, %u bytes%s\n", unsigned(table.offset), unsigned(table.size),
+           end == table.offset ? "; the self-check stops there"
+                               : ", not at the end of the file; the self-check covers it");
+    return end;
 }
 
 // The block behind the file's PE image, when there is a valid one.
 bool ReadOwnBlock(FILE* file, uint64_t size, uint32_t& offset, ConfigBlock& block) {
     offset = LocateBlock(file, size);
     return offset != 0 && offset < size && ReadBlockAt(file, long(offset), block);
+}
+
+// The self-check's comparison, as the stub will make it.
+void CheckArchiveCrc(FILE* file, uint64_t archiveStart, uint64_t checkEnd, uint32_t expected,
+                     std::vector<std::string>& errors) {
+    uint32_t crc = 0;
+    char line[128];
+    if (!CrcOf(file, archiveStart, checkEnd, crc)) {
+        errors.push_back("cannot read the archive behind the block");
+    } else if (crc != expected) {
+        snprintf(line, sizeof line, "the archive's CRC-32 is %08x; the block expects %08x", unsigned(crc),
+                 unsigned(expected));
+        errors.push_back(line);
+    } else {
+        printf("archive CRC-32 %08x as expected\n", unsigned(crc));
+    }
 }
 
 const char* VerdictText(Verdict v) {
@@ -77,8 +105,9 @@ int ShowFile(const Options& options) {
                unsigned(blockOffset), static_cast<unsigned long long>(size - archiveStart));
         printf("block:\n");
         PrintBlock(block, stdout);
+        const uint64_t checkEnd = PrintSignatureAndCheckEnd(file.get(), size, archiveStart);
         uint32_t crc = 0;
-        if (CrcFrom(file.get(), archiveStart, crc))
+        if (CrcOf(file.get(), archiveStart, checkEnd, crc))
             printf("CRC-32 of the archive: %08x%s\n", unsigned(crc),
                    block.expectedCrc == 0 ? "" : crc == block.expectedCrc ? " (as expected)" : " (NOT as expected)");
     }
@@ -112,18 +141,10 @@ int TestFile(const Options& options) {
     std::vector<std::string> errors;
     uint32_t blockOffset = 0;
     ConfigBlock block{};
-    if (ReadOwnBlock(file.get(), size, blockOffset, block) && block.expectedCrc != 0) {
-        uint32_t crc = 0;
-        char line[128];
-        if (!CrcFrom(file.get(), uint64_t(blockOffset) + kBlockSize, crc)) {
-            errors.push_back("cannot read the archive behind the block");
-        } else if (crc != block.expectedCrc) {
-            snprintf(line, sizeof line, "the archive's CRC-32 is %08x; the block expects %08x", unsigned(crc),
-                     unsigned(block.expectedCrc));
-            errors.push_back(line);
-        } else {
-            printf("archive CRC-32 %08x as expected\n", unsigned(crc));
-        }
+    if (ReadOwnBlock(file.get(), size, blockOffset, block)) {
+        const uint64_t archiveStart = uint64_t(blockOffset) + kBlockSize;
+        const uint64_t checkEnd = PrintSignatureAndCheckEnd(file.get(), size, archiveStart);
+        if (block.expectedCrc != 0) CheckArchiveCrc(file.get(), archiveStart, checkEnd, block.expectedCrc, errors);
     }
 
     ZipLayout layout;

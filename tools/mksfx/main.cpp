@@ -1,11 +1,25 @@
 // mksfx: builds a self-extracting file from the stub image, a Configuration block and a
-// ZIP archive, and shows or tests existing ones.
+// ZIP archive (given, or packed here from files and folders), and shows or tests
+// existing ones.
 //
 // Nothing is written until the finished file has passed the same reader and decoders
 // the stub runs: it is written under a temporary name beside the output, checked, and
 // only then renamed into place.
+#include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <optional>
 
 #include "app/config_block.h"
 #include "archive_check.h"
@@ -16,6 +30,8 @@
 #include "options.h"
 #include "pe_check.h"
 #include "sfx_writer.h"
+#include "source_tree.h"
+#include "zip_writer.h"
 
 namespace {
 
@@ -56,7 +72,8 @@ void WarnAboutUnverified(const ArchiveReport& report) {
 }
 
 // Reads the finished file back as the stub will and reports what it finds.
-bool CheckWrittenFile(const std::string& path, const Options& o) {
+// `what` names the archive in messages: the ZIP given, or the output when packing.
+bool CheckWrittenFile(const std::string& path, const Options& o, const std::string& what) {
     uint64_t size = 0;
     UniqueFile file(FileSizeOf(path, size) ? fopen(path.c_str(), "rb") : nullptr);
     if (!file) {
@@ -66,7 +83,7 @@ bool CheckWrittenFile(const std::string& path, const Options& o) {
     ZipLayout layout;
     std::string error;
     if (!ReadZipLayout(file.get(), size, layout, error)) {
-        PrintError(o.input + ": " + error);
+        PrintError(what + ": " + error);
         return false;
     }
     CheckRequest request;
@@ -75,9 +92,102 @@ bool CheckWrittenFile(const std::string& path, const Options& o) {
     PrintWarnings(report.warnings);
     WarnAboutUnverified(report);
     if (report.errors.empty()) return true;
-    for (const std::string& e : report.errors) PrintError(o.input + ": " + e);
-    PrintError("nothing written: the stub could not extract " + o.input + " as it is");
+    for (const std::string& e : report.errors) PrintError(what + ": " + e);
+    PrintError("nothing written: the stub could not extract " + what + " as it is");
     return false;
+}
+
+// A single path to a file named *.zip is the archive; anything else is packed.
+bool IsGivenArchive(const Options& o) {
+    uint64_t size = 0;
+    if (o.inputs.size() != 1 || !FileSizeOf(o.input, size) || o.input.size() < 4) return false;
+    std::string extension = o.input.substr(o.input.size() - 4);
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return tolower(c); });
+    return extension == ".zip";
+}
+
+// SOURCE_DATE_EPOCH, when set: decimal seconds since 1970. False when it is malformed.
+bool ReadSourceDateEpoch(std::optional<int64_t>& epoch) {
+    const char* text = getenv("SOURCE_DATE_EPOCH");
+    if (!text || !*text) return true;
+    char* end = nullptr;
+    errno = 0;
+    const long long value = strtoll(text, &end, 10);
+    if (*end != 0 || errno != 0 || value < 0 || !isdigit(static_cast<unsigned char>(text[0]))) return false;
+    epoch = value;
+    return true;
+}
+
+int BuildFromArchive(const Options& o, const std::vector<uint8_t>& stub, const ConfigBlock& block) {
+    std::string error;
+    uint64_t inputSize = 0;
+    UniqueFile input(FileSizeOf(o.input, inputSize) ? fopen(o.input.c_str(), "rb") : nullptr);
+    if (!input) {
+        PrintError("cannot read " + o.input);
+        return kExitFailure;
+    }
+    const uint64_t padding = AlignmentPadding(stub.size() + kBlockSize + inputSize);
+    const uint64_t prefixSize = stub.size() + kBlockSize + padding;
+    ZipLayout layout;
+    if (!ReadZipLayout(input.get(), inputSize, layout, error) ||
+        (!o.keepOffsets && !MoveOffsets(layout, prefixSize, error))) {
+        PrintError(o.input + ": " + error);
+        return kExitFailure;
+    }
+
+    PendingOutput output(o.output);
+    if (!output.Open(error) ||
+        !WriteSelfExtractor(output.file(), stub, block, padding, input.get(), layout, o.computeCrc, error) ||
+        !output.Close(error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    if (!CheckWrittenFile(output.temporaryPath(), o, o.input)) return kExitFailure;
+    if (!output.Commit(error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    printf("%s: stub %zu bytes, block %zu bytes, archive %llu bytes, %zu entries\n", o.output.c_str(), stub.size(),
+           kBlockSize, static_cast<unsigned long long>(inputSize), layout.entries.size());
+    return kExitOk;
+}
+
+// Packs the files and folders given into an archive written straight behind the block.
+int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, const ConfigBlock& block) {
+    std::vector<PackItem> items;
+    std::vector<std::string> errors;
+    if (!GatherItems(o.inputs, o.destination.value, items, errors)) {
+        PrintErrors(errors);
+        PrintError("nothing written");
+        return kExitFailure;
+    }
+    PackSettings settings;
+    if (!ReadSourceDateEpoch(settings.sourceDateEpoch)) {
+        PrintError("SOURCE_DATE_EPOCH is not a number of seconds since 1970");
+        return kExitFailure;
+    }
+    settings.level = o.level;
+    settings.offsetBase = o.keepOffsets ? stub.size() + kBlockSize : 0;
+    settings.showProgress = isatty(fileno(stderr));
+
+    std::string error;
+    PackSummary summary;
+    PendingOutput output(o.output);
+    if (!output.Open(error) ||
+        !WritePackedSelfExtractor(output.file(), stub, block, items, settings, o.computeCrc, summary, error) ||
+        !output.Close(error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    if (!CheckWrittenFile(output.temporaryPath(), o, o.output)) return kExitFailure;
+    if (!output.Commit(error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    printf("%s: stub %zu bytes, block %zu bytes, archive %llu bytes%s, %zu entries\n", o.output.c_str(), stub.size(),
+           kBlockSize, static_cast<unsigned long long>(summary.archiveSize), summary.zip64 ? " (ZIP64)" : "",
+           summary.entries);
+    return kExitOk;
 }
 
 int Build(const Options& o) {
@@ -100,40 +210,7 @@ int Build(const Options& o) {
         PrintError("stub image " + stubPath + ": " + error);
         return kExitFailure;
     }
-
-    uint64_t inputSize = 0;
-    UniqueFile input(FileSizeOf(o.input, inputSize) ? fopen(o.input.c_str(), "rb") : nullptr);
-    if (!input) {
-        PrintError("cannot read " + o.input);
-        return kExitFailure;
-    }
-    const uint64_t prefixSize = stub.size() + kBlockSize;
-    if (prefixSize + inputSize > kMaxStubFileSize) {
-        PrintError("the self-extracting file would be larger than 2 GiB, more than the stub reads");
-        return kExitFailure;
-    }
-    ZipLayout layout;
-    if (!ReadZipLayout(input.get(), inputSize, layout, error) ||
-        (!o.keepOffsets && !MoveOffsets(layout, prefixSize, error))) {
-        PrintError(o.input + ": " + error);
-        return kExitFailure;
-    }
-
-    PendingOutput output(o.output);
-    if (!output.Open(error) ||
-        !WriteSelfExtractor(output.file(), stub, block, input.get(), layout, o.computeCrc, error) ||
-        !output.Close(error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
-    if (!CheckWrittenFile(output.temporaryPath(), o)) return kExitFailure;
-    if (!output.Commit(error)) {
-        PrintError(error);
-        return kExitFailure;
-    }
-    printf("%s: stub %zu bytes, block %zu bytes, archive %llu bytes, %zu entries\n", o.output.c_str(), stub.size(),
-           kBlockSize, static_cast<unsigned long long>(inputSize), layout.entries.size());
-    return kExitOk;
+    return IsGivenArchive(o) ? BuildFromArchive(o, stub, block) : BuildFromTree(o, stub, block);
 }
 
 }  // namespace

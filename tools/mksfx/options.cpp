@@ -31,6 +31,7 @@ const option kLongOptions[] = {
     {"question", required_argument, nullptr, 'q'},
     {"crc", no_argument, nullptr, kCrc},
     {"keep-offsets", no_argument, nullptr, kKeepOffsets},
+    {"level", required_argument, nullptr, 'l'},
     {"password", required_argument, nullptr, 'p'},
     {"show", no_argument, nullptr, kShow},
     {"test", no_argument, nullptr, kTest},
@@ -39,11 +40,17 @@ const option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 // Leading ':' reports a missing argument apart from an unknown option.
-const char kShortOptions[] = ":o:s:d:c:yt:q:p:hV";
+const char kShortOptions[] = ":o:s:d:c:yt:q:p:l:hV";
 
 void SetText(TextOption& option, const char* value) {
     option.given = true;
     option.value = value;
+}
+
+bool ParseLevel(const char* text, int& level) {
+    if (text[0] < '0' || text[0] > '9' || text[1] != 0) return false;
+    level = text[0] - '0';
+    return true;
 }
 
 std::string OptionText(char** argv, int optionChar) {
@@ -72,6 +79,12 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
             case 'q': SetText(options.question, optarg); break;
             case kCrc: options.computeCrc = true; break;
             case kKeepOffsets: options.keepOffsets = true; break;
+            case 'l':
+                if (!ParseLevel(optarg, options.level)) {
+                    error = std::string("--level takes 0 to 9, not ") + optarg;
+                    return false;
+                }
+                break;
             case 'p':
                 options.passwordGiven = true;
                 options.password = optarg;
@@ -85,13 +98,15 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         }
     }
     if (optind == argc) {
-        error = options.mode == Mode::Build ? "no ZIP archive given" : "no file given";
+        error = options.mode == Mode::Build ? "nothing to build from: give a ZIP archive, or files and folders"
+                                            : "no file given";
         return false;
     }
-    if (optind + 1 < argc) {
-        error = std::string("more than one input given: ") + argv[optind + 1];
+    if (options.mode != Mode::Build && optind + 1 < argc) {
+        error = std::string("more than one file given: ") + argv[optind + 1];
         return false;
     }
+    options.inputs.assign(argv + optind, argv + argc);
     options.input = argv[optind];
     if (options.mode == Mode::Build && options.output.empty()) {
         error = "no output given (--output FILE)";
@@ -102,13 +117,20 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
 
 void PrintUsage(FILE* out) {
     fputs(
-        "Usage: mksfx [OPTION]... -o OUTPUT ARCHIVE.zip   build a self-extracting file\n"
+        "Usage: mksfx [OPTION]... -o OUTPUT ARCHIVE.zip   build a self-extracting file from a ZIP archive\n"
+        "       mksfx [OPTION]... -o OUTPUT PATH...       build one from files and folders (packed here)\n"
         "       mksfx --show FILE                         print a self-extracting file's block and entries\n"
         "       mksfx --test [-p PASSWORD] FILE           decode and check every entry of a ZIP or\n"
         "                                                 self-extracting file\n"
         "\n"
         "The archive is checked with the stub's own reader and decoders before anything is written;\n"
         "an archive the stub could not extract is refused.\n"
+        "\n"
+        "A folder named with a trailing separator is packed without itself (its contents at the top);\n"
+        "without one, as itself. Symbolic links are followed; a link met inside a folder must stay in\n"
+        "it. Names are written as UTF-8, entries sorted, with times and the read-only attribute; the\n"
+        "same files give the same bytes. With SOURCE_DATE_EPOCH set, later times are clamped to it and\n"
+        "all times are written as UTC.\n"
         "\n"
         "Building:\n"
         "  -o, --output=FILE       the self-extracting file to write\n"
@@ -125,6 +147,8 @@ void PrintUsage(FILE* out) {
         "  -q, --question=TEXT     Yes/No question asked before anything happens (63 bytes at most)\n"
         "      --crc               store the CRC-32 of the archive, which the stub then checks\n"
         "      --keep-offsets      append the archive byte for byte, without moving its offsets\n"
+        "                          (packing: offsets count from the archive's start)\n"
+        "  -l, --level=N           Deflate level when packing, 0 (store) to 9 (default 9)\n"
         "  -p, --password=PW       password to verify encrypted entries with (not stored)\n"
         "\n"
         "  -h, --help              show this help and exit\n"

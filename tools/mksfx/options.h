@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 enum class Mode { Build, Show, Test, Help, Version };
 
@@ -15,7 +16,8 @@ struct TextOption {
 
 struct Options {
     Mode mode = Mode::Build;
-    std::string input;   // the ZIP archive to build from, or the file to show or test
+    std::string input;   // the file to show or test; the first path to build from
+    std::vector<std::string> inputs;  // what to build from: one ZIP archive, or files and folders
     std::string output;
     std::string stub;    // empty: the default stub beside mksfx
     TextOption destination, command, title, question;
@@ -25,6 +27,7 @@ struct Options {
     bool skipDialog = false;
     bool computeCrc = false;
     bool keepOffsets = false;
+    int level = 9;  // Deflate level for packing files and folders; 0 stores everything
     bool passwordGiven = false;
     std::string password;
 };

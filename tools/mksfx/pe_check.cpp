@@ -11,6 +11,7 @@ namespace {
 constexpr size_t kPeOffsetField = 0x3C;
 constexpr size_t kFileHeaderSize = 20;
 constexpr size_t kSectionHeaderSize = 40;
+constexpr size_t kHeaderPage = 4096;
 // Enough for any header: PE offset below 64 KiB, optional header below 64 KiB, and at
 // most 65535 section headers.
 constexpr size_t kMaxHeaderBytes = 0x10000 + 4 + kFileHeaderSize + 0x10000 + 0xFFFF * kSectionHeaderSize;
@@ -56,4 +57,10 @@ uint32_t LocateBlock(FILE* file, uint64_t fileSize) {
     if (fread(headers.data(), 1, wanted, file) != wanted) return 0;
     if (headers[0] != 'M' || headers[1] != 'Z') return 0;
     return FindBlockOffset(headers.data(), headers.size());
+}
+
+std::vector<uint8_t> HeaderPage(FILE* file) {
+    std::vector<uint8_t> page(kHeaderPage, 0);
+    if (fseek(file, 0, SEEK_SET) == 0 && fread(page.data(), 1, page.size(), file) == 0) page.assign(kHeaderPage, 0);
+    return page;
 }

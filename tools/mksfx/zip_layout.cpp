@@ -197,14 +197,21 @@ bool MoveOffsets(ZipLayout& layout, uint64_t prefixSize, std::string& error) {
         if (e.localOffsetFieldSize == 4 && e.storedLocalOffset == kZip64Marker32) continue;  // no ZIP64 value found
         const int64_t moved = int64_t(LocalHeaderPosition(layout, e)) + prefix;
         if (!WriteOffset(layout, e.localOffsetField, e.localOffsetFieldSize, moved)) {
-            error = "the local header offset of \"" + e.name + "\" does not fit its field once moved";
+            error = "the local header offset of \"" + e.name +
+                    "\" passes 4 GiB once moved, and its record has no ZIP64 field for it (--keep-offsets "
+                    "leaves the offsets as they are)";
             return false;
         }
     }
     const size_t end = size_t(layout.endRecord - layout.tailStart);
     const int64_t central = int64_t(layout.centralStart) + prefix;
-    if (layout.storedCentralOffset != kZip64Marker32 && !WriteOffset(layout, end + 16, 4, central)) {
-        error = "the central directory offset does not fit the end record once moved";
+    // Past 4 GiB the ZIP64 end record carries the offset, and the 32-bit field says so.
+    const bool fits = uint64_t(central) < kZip64Marker32;
+    if (layout.storedCentralOffset != kZip64Marker32 && fits) WriteOffset(layout, end + 16, 4, central);
+    else if (layout.zip64) Write32(&layout.tail[end + 16], kZip64Marker32);
+    if (!fits && !layout.zip64) {
+        error = "the central directory passes 4 GiB once moved, and the archive has no ZIP64 end record for its "
+                "offset (--keep-offsets leaves the offsets as they are)";
         return false;
     }
     if (layout.zip64) {
