@@ -51,7 +51,7 @@ bool ReadStreams(const char* path, std::vector<Stream>& streams) {
     while (found && NextEntry(reader, entry, window.data())) {
         const long start = ftell(archive);
         if (entry.method == 8 && !(entry.flags & kFlagEncrypted)) {
-            Stream s{std::vector<uint8_t>(entry.compressedSize), entry.uncompressedSize, entry.crc32};
+            Stream s{std::vector<uint8_t>(entry.compressedSize), uint32_t(entry.uncompressedSize), entry.crc32};
             if (fread(s.compressed.data(), 1, s.compressed.size(), archive) != s.compressed.size()) break;
             streams.push_back(std::move(s));
         }
