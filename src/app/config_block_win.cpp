@@ -3,10 +3,19 @@
 
 #include "app/run_driver.h"
 #include "paths/folder_macros.h"
+#include "paths/path_utils.h"
 
 uint32_t OwnBlockOffset() {
     // The headers, section table included, lie in the image's first page.
     return FindBlockOffset(reinterpret_cast<const uint8_t*>(g_module), 4096);
+}
+
+FILE* OpenModuleFile(HINSTANCE module, char* ansiPath) {
+    wchar_t path[kPathSize];
+    const DWORD length = GetModuleFileNameW(module, path, kPathSize);
+    if (length == 0 || length >= kPathSize) return nullptr;
+    lstrcpynA(ansiPath, ToAnsi(path), kPathSize);
+    return _wfopen(path, L"rb");
 }
 
 int ReadConfigurationBlock(FILE* file, uint64_t offset, const char* modulePath, RunSettings& settings) {

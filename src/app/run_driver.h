@@ -16,3 +16,8 @@ int ReadConfigurationBlock(FILE* file, uint64_t offset, const char* modulePath, 
 
 // Offset of the Configuration block behind this program's own image.
 uint32_t OwnBlockOffset();
+
+// Opens `module`'s own file for reading by its UTF-16 name, so that it opens wherever it
+// lies, also in a folder whose name the ANSI code page cannot hold. `ansiPath` (kPathSize)
+// receives the name in that code page ('?' for what it cannot hold).
+FILE* OpenModuleFile(HINSTANCE module, char* ansiPath);

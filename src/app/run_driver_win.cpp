@@ -33,8 +33,7 @@ struct Run {
 FILE* OpenArchive(Run& run) {
     char* path = run.archivePath;
     const bool own = path[0] == 0;
-    if (own) GetModuleFileNameA(g_module, path, kPathSize);
-    FILE* file = fopen(path, "rb");
+    FILE* file = own ? OpenModuleFile(g_module, path) : fopen(path, "rb");
     if (!file) {
         ShowStringMessage(nullptr, IDS_CANNOT_OPEN_ARCHIVE, nullptr, MB_ICONERROR);
         return nullptr;
@@ -46,6 +45,13 @@ FILE* OpenArchive(Run& run) {
             fclose(file);
             return nullptr;
         }
+        // Whatever signing appended (a certificate table) is no part of the archive, and
+        // nothing in it or behind it is ever taken for an entry.
+        CertificateTable table;
+        g_reader.end = uint64_t(length);
+        if (FindCertificateTable(reinterpret_cast<const uint8_t*>(g_module), 4096, table) &&
+            table.offset >= blockOffset + kBlockSize && table.offset < g_reader.end)
+            g_reader.end = table.offset;
         run.temporaryDestination = ReadConfigurationBlock(file, blockOffset, path, g_settings);
     }
     return file;
@@ -83,9 +89,11 @@ bool SettleDestination(const Run& run, const char* archiveBaseName) {
             // Told why, the user may type a shorter path in the dialog.
             RefuseDestination();
             if (!askUser) return false;
-        } else if (!askUser && HasForbiddenCharacter(run.baseFolder)) {
-            // Without the dialog nobody can change a base folder that is itself refused.
-            return RefuseDestination();
+        } else if (HasForbiddenCharacter(run.baseFolder)) {
+            // A base folder that is itself refused (a ';', or a name the code page cannot
+            // hold): told why, the user may type another; without the dialog nobody can.
+            RefuseDestination();
+            if (!askUser) return false;
         }
     }
     TrimTrailingBlanks(destination);
@@ -170,7 +178,7 @@ int RunDriver(char* archivePath) {
     Run run = {};
     run.archivePath = archivePath;
     memset(&g_reader, 0, sizeof g_reader);
-    g_reader.archive = OpenArchive(run);
+    g_reader.archive = OpenArchive(run);  // sets g_reader.end for the program's own file
     if (!g_reader.archive) return 0;
     int result = 0;
     if (!FindCentralDirectory(g_reader)) {

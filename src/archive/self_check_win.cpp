@@ -34,9 +34,8 @@ void PumpOneMessage(HWND window) {
 DWORD ArchiveSelfCheck(HWND owner, HINSTANCE module, DWORD expected) {
     BuildCrcTable();
     char path[MAX_PATH];
-    GetModuleFileNameA(module, path, sizeof path);
     // Its own stream, not the archive's: the archive stream's position stays where it is.
-    FILE* file = fopen(path, "rb");
+    FILE* file = OpenModuleFile(module, path);
     if (!file) return 0;
     const uint64_t archiveStart = uint64_t(OwnBlockOffset()) + kBlockSize;
     // A signature appended behind the archive is no part of it.

@@ -199,9 +199,14 @@ bool WriteEntry(Worker& w) {
 // One entry, from its name to its file. False when extraction must end.
 bool ExtractEntry(Worker& w) {
     char* name = w.entry.name;
-    PrepareEntryName(name);
-
-    switch (BuildOutputPath(g_settings.config.destination, name, w.output)) {
+    // A UTF-8 name becomes a name of this code page first; one it cannot hold is refused,
+    // never written under a garbled name.
+    OutputKind kind = OutputKind::InvalidName;
+    if (!w.entry.utf8Name || Utf8NameToAnsi(name)) {
+        PrepareEntryName(name);
+        kind = BuildOutputPath(g_settings.config.destination, name, w.output);
+    }
+    switch (kind) {
         case OutputKind::FolderFailed:
             ShowStringMessage(nullptr, IDS_CANNOT_CREATE_FOLDER, nullptr, MB_ICONERROR);
             g_cancelState = 1;

@@ -14,6 +14,12 @@
 const wchar_t* ToUtf16(const char* text);
 const char* ToAnsi(const wchar_t* text);
 
+// Converts an entry's UTF-8 name (kUtf8NameSize bytes) to the system's code page in place,
+// before any path rule sees it. False when it is not UTF-8, holds a character the code
+// page cannot hold (never replaced by a look-alike), or comes to 260 bytes or more; the
+// name then holds what can be shown of it ('?' for the rest), at most 259 bytes.
+bool Utf8NameToAnsi(char* name);
+
 // Byte index of the last '\' that is not the second byte of a double-byte character (with
 // `anySeparator`, also '/' and a drive's colon), or -1.
 int LastSeparator(const char* text, bool anySeparator);

@@ -41,6 +41,21 @@ const char* ToAnsi(const wchar_t* text) {
     return g_ansiBuffer;
 }
 
+bool Utf8NameToAnsi(char* name) {
+    wchar_t wide[kUtf8NameSize];
+    const bool utf8 = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, kUtf8NameSize) != 0;
+    if (!utf8) MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, kUtf8NameSize);
+    wide[kUtf8NameSize - 1] = 0;
+    // Twice the units: room for a double-byte character each, so the length is known.
+    char ansi[2 * kUtf8NameSize];
+    BOOL lost = FALSE;
+    // A UTF-8 code page holds everything, and takes no question about what it lost.
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi, sizeof ansi, nullptr,
+                                           GetACP() == CP_UTF8 ? nullptr : &lost);
+    lstrcpynA(name, length ? ansi : "", kPathSize);
+    return utf8 && !lost && length > 0 && size_t(length) <= kPathSize;
+}
+
 // Byte index of the last '\' that is not the second byte of a double-byte character (with
 // `anySeparator`, also '/' and a drive's colon), or -1.
 int LastSeparator(const char* text, bool anySeparator) {

@@ -2,7 +2,8 @@
 # The stub ends with exit code 0 whatever it was given: its own archive (also in ZIP64
 # form), a ZIP named on the command line, an archive path that does not exist (silently),
 # a file with nothing behind the image (silently), an archive it cannot read (with a
-# message, never as an empty success).
+# message, never as an empty success). In a folder whose name the code page cannot hold it
+# still opens itself; only making that folder its destination is refused, with a message.
 source "$(dirname "$0")/lib.sh"
 
 mkdir -p src out
@@ -26,6 +27,18 @@ expect_eq "nothing after the image: exit code" "$(run_to_end bare.exe)" 0
 make_sfx -o zip64.exe -d "$(winpath out64)" --skip-dialog --overwrite --no-explorer zip64.zip
 expect_eq "ZIP64 records (zip -fz): exit code" "$(run_to_end zip64.exe)" 0
 check "ZIP64 records (zip -fz): extracted" cmp -s src/a.txt out64/a.txt
+
+mkdir "日本語 dl"
+make_sfx -o "日本語 dl/away.exe" -d "$(winpath away)" --skip-dialog --overwrite --no-explorer plain.zip
+expect_eq "folder outside the code page: exit code" "$(run_to_end "日本語 dl/away.exe")" 0
+check "folder outside the code page: extracted" cmp -s src/a.txt away/a.txt
+make_sfx -o "日本語 dl/here.exe" --skip-dialog --overwrite --no-explorer plain.zip
+start_stub "日本語 dl/here.exe"
+check "folder outside the code page as the destination: a message" driver wait DUD-ORE
+expect_eq "folder outside the code page as the destination: its text" "$(driver text DUD-ORE 65535)" "Invalid path!"
+driver click DUD-ORE 1
+wait_stub
+check "folder outside the code page as the destination: nothing extracted" test ! -e "日本語 dl/a.txt"
 
 # A split archive's last piece: the end record names another disk.
 python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[-22 + 4] = 1; open(sys.argv[2], "wb").write(b)' plain.zip split.zip

@@ -85,6 +85,47 @@ TEST(EntryNames, NoParentReferenceSurvives) {
     EXPECT_EQ(Apply(Strip, "....\\\\x"), "x");
 }
 
+// UTF-8 names in the system's code page: converted where it holds every character, refused
+// (never replaced by a look-alike, never cut) where it does not, in 1252 and in 932.
+struct Utf8Case {
+    const char* utf8;
+    const char* ansi;  // nullptr: refused
+};
+void ExpectUtf8Names(const Utf8Case* cases, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        char name[kUtf8NameSize];
+        lstrcpynA(name, cases[i].utf8, sizeof name);
+        EXPECT_EQ(Utf8NameToAnsi(name), cases[i].ansi != nullptr) << cases[i].utf8;
+        if (cases[i].ansi) EXPECT_STREQ(name, cases[i].ansi);
+        EXPECT_LT(strlen(name), kPathSize);
+    }
+}
+
+TEST(Utf8Names, InTheEnglishCodePage) {
+    if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252";
+    const std::string longest(259, 'n');
+    const Utf8Case cases[] = {
+        {"plain.txt", "plain.txt"},
+        {"caf\xC3\xA9/na\xC3\xAFve.txt", "caf\xE9/na\xEFve.txt"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC.txt", nullptr},       // 日本: not in 1252
+        {"a\xE2\x88\x95b", nullptr},                      // a division slash is no '/'
+        {"bad \xC3 byte", nullptr},                         // not UTF-8
+        {longest.c_str(), longest.c_str()},
+        {(longest + "\xC3\xA9").c_str(), nullptr},          // 260 bytes in 1252
+    };
+    ExpectUtf8Names(cases, std::size(cases));
+}
+
+TEST(Utf8Names, InTheJapaneseCodePageDbcs) {
+    REQUIRE_CODE_PAGE_932();
+    const Utf8Case cases[] = {
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xE8\xB3\x87\xE6\x96\x99.txt", "\x93\xFA\x96\x7B\x8C\xEA/\x8E\x91\x97\xBF.txt"},
+        {"\xE8\xA1\xA8/x", "\x95\x5C/x"},                 // 表: a trail byte 0x5C, then a separator
+        {"caf\xC3\xA9.txt", nullptr},                       // é: not in 932
+    };
+    ExpectUtf8Names(cases, std::size(cases));
+}
+
 TEST(SplitPath, FolderAndName) {
     struct Case {
         const char* path;
