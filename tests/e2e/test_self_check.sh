@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The archive checks itself against the CRC-32 in its block: a match extracts silently; a
 # mismatch warns, then extracts anyway when no command is configured, and stops when one is.
-# Signed files (the signature is no part of the archive) extract silently, --crc or not.
+# Signed files (the signature is no part of the archive) extract silently, --crc or not, and
+# a local header slipped into the certificate table, which leaves the signature valid, is
+# never extracted.
 source "$(dirname "$0")/lib.sh"
 
 mkdir src && head -c 200000 /dev/urandom > src/data.bin
@@ -45,5 +47,25 @@ for crc in --crc ""; do
   expect_eq "$name: exit code, no warning" "$(run_to_end "$name.exe")" 0
   check "$name: extracted byte for byte" cmp -s src/data.bin "$name/data.bin"
 done
+
+# The certificate table grows by a stored "data.bin" entry (its length and the security
+# directory's size say so): the signature still verifies; the planted entry is not taken.
+python3 "$MKZIP" planted.zip data.bin '=planted'
+python3 - <<'PY'
+import struct
+image = bytearray(open("signed.exe", "rb").read())
+planted = open("planted.zip", "rb").read()
+planted += bytes(-len(planted) % 8)
+pe = struct.unpack_from("<I", image, 0x3C)[0]
+directory = pe + 24 + (96 if struct.unpack_from("<H", image, pe + 24)[0] == 0x10B else 112) + 4 * 8
+offset, size = struct.unpack_from("<II", image, directory)
+struct.pack_into("<I", image, directory + 4, size + len(planted))
+struct.pack_into("<I", image, offset, struct.unpack_from("<I", image, offset)[0] + len(planted))
+open("planted.exe", "wb").write(image + planted)
+PY
+check "planted: the signature still verifies" verifies planted.exe
+rm -rf signed
+expect_eq "planted: exit code" "$(run_to_end planted.exe)" 0
+check "planted: the archive's own entry, not the planted one" cmp -s src/data.bin signed/data.bin
 
 finish
