@@ -51,17 +51,24 @@ endif()
 add_executable(${DUDORE_STUB} WIN32 src/app/entry_win.cpp src/resources/stub.rc)
 target_link_libraries(${DUDORE_STUB} PRIVATE dudore_stub_code)
 target_compile_options(${DUDORE_STUB} PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS} ${DUDORE_STUB_ARCH_OPTIONS} -flto)
-# Whole-program optimisation across the subsystems; no relocations (the image always
-# loads at its preferred base), which saves their section.
-target_link_options(${DUDORE_STUB} PRIVATE -flto -Os ${DUDORE_STUB_ARCH_OPTIONS}
-  -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY} -Wl,--gc-sections -Wl,--fatal-warnings -s
-  -Wl,--disable-reloc-section -Wl,--disable-dynamicbase -Wl,-T,${DUDORE_STUB_LINKER_SCRIPT})
+# Whole-program optimisation across the subsystems, in two links: ld 2.40 crashes when it
+# writes base relocations behind the LTO plugin, so the first link (without them) keeps the
+# optimised object (-save-temps, one partition) and a plain second link makes the image
+# from it with its relocations: dynamic base (ASLR) and NX.
+set(DUDORE_STUB_LINK_OPTIONS -Os ${DUDORE_STUB_ARCH_OPTIONS} -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY}
+  -Wl,--gc-sections -Wl,--fatal-warnings -s -Wl,-T,${DUDORE_STUB_LINKER_SCRIPT})
+target_link_options(${DUDORE_STUB} PRIVATE -flto -flto-partition=one -save-temps ${DUDORE_STUB_LINK_OPTIONS}
+  -Wl,--disable-reloc-section -Wl,--disable-dynamicbase)
 target_link_libraries(${DUDORE_STUB} PRIVATE ${DUDORE_SYSTEM_LIBS} gcc)
+list(TRANSFORM DUDORE_SYSTEM_LIBS PREPEND -l OUTPUT_VARIABLE DUDORE_STUB_LIB_FLAGS)
 set_target_properties(${DUDORE_STUB} PROPERTIES LINK_DEPENDS ${DUDORE_STUB_LINKER_SCRIPT})
 if(TARGET dudore_generated_resources)
   add_dependencies(${DUDORE_STUB} dudore_generated_resources)
 endif()
 add_custom_command(TARGET ${DUDORE_STUB} POST_BUILD
+  COMMAND ${CMAKE_CXX_COMPILER} -mwindows ${DUDORE_STUB_LINK_OPTIONS} -Wl,--dynamicbase -Wl,--nxcompat
+          ${DUDORE_STUB}.ltrans0.ltrans.o $<FILTER:$<TARGET_OBJECTS:${DUDORE_STUB}>,INCLUDE,\\.res$>
+          ${DUDORE_STUB_LIB_FLAGS} -lgcc -o $<TARGET_FILE:${DUDORE_STUB}>
   COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/pe_drop_dos_stub.py $<TARGET_FILE:${DUDORE_STUB}>
   COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${DUDORE_STUB}> -P ${PROJECT_SOURCE_DIR}/cmake/PrintSize.cmake
   VERBATIM)

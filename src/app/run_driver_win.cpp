@@ -26,6 +26,7 @@ struct Run {
     char* archivePath;  // kPathSize; the program's own file for the embedded archive
     char baseFolder[kPathSize];  // the archive's folder, ending in '\'
     int temporaryDestination;    // the %temp% rule made the destination (for the clean-up)
+    char privateFolder[kPathSize];  // that destination as the rule made it
 };
 
 // Opens the archive: this program's own file (reading its Configuration block) when the
@@ -53,6 +54,7 @@ FILE* OpenArchive(Run& run) {
             table.offset >= blockOffset + kBlockSize && table.offset < g_reader.end)
             g_reader.end = table.offset;
         run.temporaryDestination = ReadConfigurationBlock(file, blockOffset, path, g_settings);
+        if (run.temporaryDestination) lstrcpynA(run.privateFolder, g_settings.config.destination, kPathSize);
     }
     return file;
 }
@@ -101,15 +103,21 @@ bool SettleDestination(const Run& run, const char* archiveBaseName) {
     return true;
 }
 
-// Makes sure the destination folder exists, asking first unless told not to. False when
-// the run ends here (the driver's result stays 1: nothing went wrong with the archive).
-bool EnsureDestinationExists() {
+// Makes sure the destination folder exists, asking first unless told not to. A private
+// %temp% folder is always made anew: one that exists already was made by someone else.
+// False when the run ends here (the driver's result stays 1: nothing went wrong with the
+// archive).
+bool EnsureDestinationExists(Run& run) {
     const char* destination = g_settings.config.destination;
-    if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) return true;
+    AppendTrailingBackslash(run.privateFolder, kPathSize);
+    // The user may have chosen another folder in the dialog: that one is no private one.
+    if (run.temporaryDestination && lstrcmpiA(run.privateFolder, destination) != 0) run.temporaryDestination = 0;
+    if (!run.temporaryDestination && GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) return true;
     if (!g_settings.config.overwriteWithoutAsking &&
         ShowStringMessage(nullptr, IDS_FOLDER_MISSING, destination, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return false;
-    if (CreateFolderPath(destination)) return true;
+    if (run.temporaryDestination ? CreateDirectoryA(destination, nullptr) != 0 : CreateFolderPath(destination) != 0)
+        return true;
     ShowStringMessage(nullptr, IDS_CANNOT_CREATE_FOLDER, nullptr, MB_ICONERROR);
     return false;
 }
@@ -132,11 +140,13 @@ void Extract() {
 
 void OpenExplorer() {
     MessageBeep(MB_ICONASTERISK);
+    char explorer[kPathSize];
+    if (!SystemFilePath(explorer, "explorer.exe", true)) return;
     // The same call as the configured command's, so one import serves both.
     SHELLEXECUTEINFOA execute = {};
     execute.cbSize = sizeof execute;
     execute.lpVerb = "open";
-    execute.lpFile = "explorer";
+    execute.lpFile = explorer;
     execute.lpParameters = g_settings.config.destination;
     execute.nShow = SW_SHOWDEFAULT;
     ShellExecuteExA(&execute);
@@ -154,7 +164,7 @@ int RunOpenArchive(Run& run) {
     if (char* extension = LastDot(archiveBaseName)) *extension = 0;
     TrimTrailingBlanks(archiveBaseName);
     if (!SettleDestination(run, archiveBaseName)) return 0;
-    if (!EnsureDestinationExists()) return 1;
+    if (!EnsureDestinationExists(run)) return 1;
 
     Extract();
     if (g_cancelState != 0) return 0;

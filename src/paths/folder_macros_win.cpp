@@ -11,6 +11,9 @@
 
 #include "paths/path_utils.h"
 
+// advapi32's random source (RtlGenRandom), in every Windows since XP.
+extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG size);
+
 namespace {
 
 constexpr UINT kSystemValueSize = 256;
@@ -56,6 +59,15 @@ bool ExpandMacro(const char* name, char* expansion) {
     return JoinPath(expansion, expansion, "Program Files");
 }
 
+// Appends '.' and 64 random bits in hexadecimal.
+bool AppendRandomSuffix(char* name) {
+    uint8_t random[8];
+    char suffix[2 + 2 * sizeof random] = ".";
+    if (!SystemFunction036(random, sizeof random)) return false;
+    for (size_t i = 0; i < 2 * sizeof random; ++i) suffix[1 + i] = "0123456789abcdef"[random[i / 2] >> (i % 2 * 4) & 15];
+    return JoinPath(name, name, suffix);
+}
+
 }  // namespace
 
 int ExpandDestination(char* destination, const ConfigBlock& block, const char* modulePath) {
@@ -70,8 +82,8 @@ int ExpandDestination(char* destination, const ConfigBlock& block, const char* m
         char privateName[kPathSize + 1];
         privateName[0] = '~';
         SplitPath(modulePath, nullptr, privateName + 1);
-        const bool fits =
-            ExpandMacro(given + 1, expansion) && (!privateFolder || JoinPath(expansion, expansion, privateName));
+        const bool fits = ExpandMacro(given + 1, expansion) &&
+                          (!privateFolder || (AppendRandomSuffix(privateName) && JoinPath(expansion, expansion, privateName)));
         *close = '%';
         if (fits) {
             RemoveTrailingBackslash(expansion);

@@ -14,6 +14,11 @@
 const wchar_t* ToUtf16(const char* text);
 const char* ToAnsi(const wchar_t* text);
 
+// The full path of `name` in the system folder, or in the Windows folder with
+// `windowsFolder`, into `out` (kPathSize). Programs and libraries are started by these
+// paths: never found beside the self-extracting file, where anyone may have put one.
+bool SystemFilePath(char* out, const char* name, bool windowsFolder);
+
 // Converts an entry's UTF-8 name (kUtf8NameSize bytes) to the system's code page in place,
 // before any path rule sees it. False when it is not UTF-8, holds a character the code
 // page cannot hold (never replaced by a look-alike), or comes to 260 bytes or more; the

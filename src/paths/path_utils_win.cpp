@@ -41,6 +41,11 @@ const char* ToAnsi(const wchar_t* text) {
     return g_ansiBuffer;
 }
 
+bool SystemFilePath(char* out, const char* name, bool windowsFolder) {
+    const UINT length = (windowsFolder ? GetWindowsDirectoryA : GetSystemDirectoryA)(out, kPathSize);
+    return length > 0 && length < kPathSize && AppendTrailingBackslash(out, kPathSize) && JoinPath(out, out, name);
+}
+
 bool Utf8NameToAnsi(char* name) {
     wchar_t wide[kUtf8NameSize];
     const bool utf8 = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, kUtf8NameSize) != 0;

@@ -13,16 +13,16 @@ constexpr size_t kWindowNameSize = 128;
 
 // What ShellExecuteExA is given for a command.
 struct CommandLaunch {
-    char file[kCommandLineSize];  // destination + command; ends after the program when parameters follow
+    char file[kCommandLineSize];  // the program; the parameters, when any, follow its terminator
     char folder[kPathSize];       // working folder: the folder of the program or .inf
     char shortPath[kPathSize];    // an .inf's short path (empty when it has none)
     const char* parameters;       // inside `file`, or null
 };
 
 // Builds the launch of `command` (the Run settings' command) in `destination` (ending in
-// '\') without starting anything. `hasRundll32`: rundll32.exe is on the search path, which
-// chooses how an .inf is installed.
-void PrepareCommand(CommandLaunch& launch, const char* command, const char* destination, bool hasRundll32);
+// '\') without starting anything. `rundll32`: the full path of rundll32.exe, or null where
+// the system has none; it chooses how an .inf is installed.
+void PrepareCommand(CommandLaunch& launch, const char* command, const char* destination, const char* rundll32);
 
 // Starts the command. With `wait`, returns only once the process has ended and, after it,
 // any installer window that showed up has gone.

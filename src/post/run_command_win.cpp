@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr char kRundll32[] = "rundll32.exe";
-
 // The ".exe" (any case) that ends the program's name: the first one followed by a blank
 // or the end, so that a '.' in the parameters never moves the split. Null when none.
 char* ProgramExtension(char* text) {
@@ -33,7 +31,7 @@ HWND FindWindowByName(const char* className, const char* title) {
 
 }  // namespace
 
-void PrepareCommand(CommandLaunch& launch, const char* command, const char* destination, bool hasRundll32) {
+void PrepareCommand(CommandLaunch& launch, const char* command, const char* destination, const char* rundll32) {
     memset(&launch, 0, sizeof launch);
     // The destination holds at most 259 bytes and the command 127, so both always fit;
     // the copies are bounded all the same, and leave the last byte zero for the empty
@@ -58,11 +56,13 @@ void PrepareCommand(CommandLaunch& launch, const char* command, const char* dest
     if (!inf) return;
 
     GetShortPathNameA(file, launch.shortPath, 256);
-    wsprintfA(file, "%s %s,InstallHinfSection DefaultInstall 132 %s", hasRundll32 ? kRundll32 : "rundll.exe",
-              hasRundll32 ? "setupapi" : "setupx.dll", launch.shortPath);
-    char* blank = strchr(file, ' ');
-    *blank = 0;  // the formats above always hold one
-    launch.parameters = blank + 1;
+    // The installer by its full path (at most 259 bytes), then its parameters.
+    const char* program = rundll32 ? rundll32 : "rundll.exe";
+    const size_t length = strlen(program) + 1;
+    memcpy(file, program, length);
+    launch.parameters = file + length;
+    wsprintfA(file + length, "%s,InstallHinfSection DefaultInstall 132 %s", rundll32 ? "setupapi" : "setupx.dll",
+              launch.shortPath);
 }
 
 HWND FindInstallerWindow(char* className, char* title) {
@@ -79,8 +79,9 @@ HWND FindInstallerWindow(char* className, char* title) {
 
 void RunCommand(const char* command, const char* destination, bool wait) {
     static CommandLaunch launch;  // main thread only, once per run
-    PrepareCommand(launch, command, destination,
-                   SearchPathA(nullptr, kRundll32, nullptr, 0, nullptr, nullptr) != 0);
+    char rundll32[kPathSize];
+    const bool hasRundll32 = SystemFilePath(rundll32, "rundll32.exe", false) && GetFileAttributesA(rundll32) != INVALID_FILE_ATTRIBUTES;
+    PrepareCommand(launch, command, destination, hasRundll32 ? rundll32 : nullptr);
 
     SHELLEXECUTEINFOA execute = {};
     execute.cbSize = sizeof execute;

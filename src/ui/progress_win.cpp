@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "app/state.h"
+#include "paths/path_utils.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -18,7 +19,8 @@ constexpr int kShellAnimationClip = 161;  // the looping clip that shell32.dll c
 void OnInit(HWND dialog, uint32_t centralDirectoryKib) {
     g_progressBar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
     SendMessageA(g_progressBar, PBM_SETRANGE32, 0, LPARAM(centralDirectoryKib));
-    g_shellLibrary = LoadLibraryA("shell32.dll");
+    char shell[kPathSize];
+    g_shellLibrary = SystemFilePath(shell, "shell32.dll", false) ? LoadLibraryA(shell) : nullptr;
     g_animation = nullptr;
     if (!g_shellLibrary) return;
     g_animation = CreateWindowExA(0, ANIMATE_CLASSA, nullptr, WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_AUTOPLAY,

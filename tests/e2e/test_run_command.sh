@@ -111,13 +111,18 @@ mkdir flat && cp src/fake_setup.exe flat/ && echo "readme" > flat/readme
 (cd flat && zip -q -X ../flat.zip fake_setup.exe readme)
 temp_folder=$("$DUDORE_WINE" cmd /c echo %TEMP% </dev/null 2>/dev/null | tr -d '\r')
 private=$("$DUDORE_WINE" winepath -u "$temp_folder\\~private.exe" </dev/null 2>/dev/null | tr -d '\r')
-rm -rf "$private" setup.log
+rm -rf "$private"* setup.log
+# Made in advance by someone else, with a library beside where the program would run:
+# never used, never followed.
+mkdir -p "$private" && echo planted > "$private/version.dll"
 make_sfx -o private.exe -d '%temp%' --skip-dialog --overwrite -c 'fake_setup.exe sleep:500 check:readme' \
   --delete-after flat.zip >/dev/null
 expect_eq "%temp%: exit code" "$(run_to_end private.exe)" 0
 check "%temp%: the program ran in the private folder" logged "present readme"
-expect_eq "%temp%: which is named after the program" "$(log | grep '^folder=' | tr 'A-Z' 'a-z')" \
-  "$(printf 'folder=%s\\~private.exe' "$temp_folder" | tr 'A-Z' 'a-z')"
-check "%temp%: the private folder is removed" test ! -e "$private"
+expect_eq "%temp%: named after the program, and what nobody could know" \
+  "$(log | grep '^folder=' | tr 'A-Z' 'a-z' | sed 's/\.[0-9a-f]\{16\}$/.#/')" \
+  "$(printf 'folder=%s\\~private.exe.#' "$temp_folder" | tr 'A-Z' 'a-z')"
+check "%temp%: the private folder is removed" test -z "$(find "$private".* -maxdepth 0 2>/dev/null)"
+check "%temp%: the folder made in advance is left as it was" test "$(ls "$private")" == version.dll
 
 finish

@@ -29,7 +29,9 @@ struct Section {
 struct Image {
     uint16_t machine = 0, magic = 0;
     uint32_t symbolTable = 0, entryPoint = 0;
-    uint32_t importRva = 0, tlsRva = 0, tlsSize = 0;
+    uint32_t importRva = 0, tlsRva = 0, tlsSize = 0, relocRva = 0, relocSize = 0, imageSize = 0;
+    uint16_t dllCharacteristics = 0;
+    uint64_t imageBase = 0;
     std::vector<Section> sections;
 };
 
@@ -51,6 +53,12 @@ bool ParseImage(const Bytes& file, Image& image) {
     // The data directories follow the fixed part: 96 bytes in PE32, 112 in PE32+.
     const size_t directories = optional + (image.magic == 0x20B ? 112 : 96);
     image.importRva = U32(file, directories + 1 * 8);
+    image.imageBase = image.magic == 0x20B ? U32(file, optional + 24) | uint64_t(U32(file, optional + 28)) << 32
+                                           : U32(file, optional + 28);
+    image.imageSize = U32(file, optional + 56);
+    image.dllCharacteristics = uint16_t(U16(file, optional + 70));
+    image.relocRva = U32(file, directories + 5 * 8);
+    image.relocSize = U32(file, directories + 5 * 8 + 4);
     image.tlsRva = U32(file, directories + 9 * 8);
     image.tlsSize = U32(file, directories + 9 * 8 + 4);
     const size_t table = optional + optionalSize;
@@ -82,6 +90,33 @@ std::vector<std::string> ImportedDlls(const Bytes& file, const Image& image) {
                            : "(name outside the image)");
     }
     return names;
+}
+
+// Every base relocation names an address-sized field that holds an address inside the
+// image: so loaded elsewhere (ASLR), the image is moved whole. Returns how many there are.
+size_t CheckRelocations(const Bytes& file, const Image& image) {
+    size_t count = 0;
+    const bool is64 = image.magic == 0x20B;
+    for (uint32_t at = 0; at + 8 <= image.relocSize;) {
+        const size_t block = FileOffset(image, image.relocRva + at);
+        const uint32_t page = U32(file, block), size = U32(file, block + 4);
+        if (block == 0 || size < 8 || at + size > image.relocSize) {
+            ADD_FAILURE() << "a broken relocation block at " << at;
+            break;
+        }
+        for (uint32_t entry = 8; entry + 2 <= size; entry += 2) {
+            const uint32_t value = U16(file, block + entry), type = value >> 12;
+            if (type == 0) continue;  // padding
+            EXPECT_EQ(type, is64 ? 10u : 3u) << "relocation type";
+            const size_t field = FileOffset(image, page + (value & 0xFFF));
+            const uint64_t address = is64 ? U32(file, field) | uint64_t(U32(file, field + 4)) << 32 : U32(file, field);
+            EXPECT_TRUE(field && address >= image.imageBase && address < image.imageBase + image.imageSize)
+                << "relocated field at " << std::hex << page + (value & 0xFFF) << " holds " << address;
+            ++count;
+        }
+        at += size;
+    }
+    return count;
 }
 
 std::vector<std::string> StubImages() {
@@ -129,6 +164,8 @@ TEST(StubImage, BlockFollowsTheImageAndOnlySystemDllsAreImported) {
             for (char& c : dll) c = char(tolower(static_cast<unsigned char>(c)));
             EXPECT_TRUE(kSystemDlls.count(dll)) << "imports " << dll;
         }
+        EXPECT_EQ(image.dllCharacteristics & 0x140, 0x140) << "dynamic base (ASLR) and NX";
+        EXPECT_GT(CheckRelocations(file, image), 0u) << "no relocations: the image cannot move";
         EXPECT_EQ(image.tlsRva, 0u) << "a TLS directory: static constructors or TLS callbacks";
         EXPECT_EQ(image.tlsSize, 0u);
 

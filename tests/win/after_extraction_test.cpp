@@ -22,6 +22,9 @@ namespace {
 
 // ---- Command split ---------------------------------------------------------------------
 
+// Where rundll32.exe is, as the program finds it by its full path (blanks and all).
+constexpr char kRundll32[] = "C:\\Win dows\\system32\\rundll32.exe";
+
 struct SplitCase {
     const char* command;
     const char* file;        // expected program (destination prefixed)
@@ -52,7 +55,7 @@ TEST(CommandSplit, ProgramParametersAndWorkingFolder) {
     for (const SplitCase& c : cases) {
         SCOPED_TRACE(c.command);
         CommandLaunch launch;
-        PrepareCommand(launch, c.command, destination, true);
+        PrepareCommand(launch, c.command, destination, kRundll32);
         EXPECT_STREQ(launch.file, c.file);
         if (c.parameters) {
             ASSERT_NE(launch.parameters, nullptr);
@@ -70,7 +73,7 @@ TEST(CommandSplit, LongestDestinationAndCommandFitWhole) {
     ASSERT_EQ(destination.size(), 259u);
     ASSERT_EQ(command.size(), 127u);
     CommandLaunch launch;
-    PrepareCommand(launch, command.c_str(), destination.c_str(), true);
+    PrepareCommand(launch, command.c_str(), destination.c_str(), kRundll32);
     EXPECT_EQ(std::string(launch.file), destination + std::string(120, 'c') + ".exe");
     ASSERT_NE(launch.parameters, nullptr);
     EXPECT_STREQ(launch.parameters, "/z");
@@ -82,7 +85,7 @@ TEST(CommandSplit, OverlongTextIsCutInsideTheBuffer) {
     const std::string command = "x.exe";
     CommandLaunch launch;
     memset(&launch, 0x55, sizeof launch);
-    PrepareCommand(launch, command.c_str(), destination.c_str(), true);
+    PrepareCommand(launch, command.c_str(), destination.c_str(), kRundll32);
     EXPECT_EQ(strlen(launch.file), kCommandLineSize - 2);
     EXPECT_EQ(launch.parameters, nullptr);
 }
@@ -103,13 +106,13 @@ TEST(CommandSplit, InfRunsThroughRundllWithItsShortPath) {
         const char* program;
         const char* entry;
     } cases[] = {
-        {"Driver Setup.INF", true, "rundll32.exe", "setupapi,InstallHinfSection DefaultInstall 132 "},
+        {"Driver Setup.INF", true, kRundll32, "setupapi,InstallHinfSection DefaultInstall 132 "},
         {"Driver Setup.INF", false, "rundll.exe", "setupx.dll,InstallHinfSection DefaultInstall 132 "},
     };
     for (const InfCase& c : cases) {
         SCOPED_TRACE(c.program);
         CommandLaunch launch;
-        PrepareCommand(launch, c.command, destination.c_str(), c.rundll32);
+        PrepareCommand(launch, c.command, destination.c_str(), c.rundll32 ? kRundll32 : nullptr);
         EXPECT_STREQ(launch.file, c.program);
         EXPECT_STREQ(launch.folder, destination.c_str());
         ASSERT_NE(launch.parameters, nullptr);
@@ -124,8 +127,8 @@ TEST(CommandSplit, InfRunsThroughRundllWithItsShortPath) {
 
     // Any case of the extension counts; a missing file has no short path.
     CommandLaunch launch;
-    PrepareCommand(launch, "missing.inf", destination.c_str(), true);
-    EXPECT_STREQ(launch.file, "rundll32.exe");
+    PrepareCommand(launch, "missing.inf", destination.c_str(), kRundll32);
+    EXPECT_STREQ(launch.file, kRundll32);
     EXPECT_STREQ(launch.parameters, "setupapi,InstallHinfSection DefaultInstall 132 ");
     EXPECT_STREQ(launch.folder, destination.c_str());
 }

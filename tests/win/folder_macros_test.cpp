@@ -98,6 +98,14 @@ __attribute__((noinline)) void FillStackBelowWithJunk() {
     for (size_t i = 0; i < sizeof junk; ++i) junk[i] = 'J';
 }
 
+// A private folder's name without its random part, which must be 16 hex digits.
+std::string PrivatePrefix(const std::string& destination) {
+    const size_t dot = destination.rfind('.');
+    const bool random = dot != std::string::npos && destination.size() - dot - 1 == 16 &&
+                        destination.find_first_not_of("0123456789abcdef", dot + 1) == std::string::npos;
+    return random ? destination.substr(0, dot + 1) : "(no random part) " + destination;
+}
+
 Expanded Expand(const std::string& given, uint32_t deleteAfterCommand = 0,
                 const char* modulePath = "C:\\Downloads\\setup.exe", const char* before = "") {
     ConfigBlock block = {};
@@ -136,7 +144,7 @@ TEST(FolderMacros, EachMacroAndWhatFollowsIt) {
         {"%temp%\\x", 1, temporary + "x", 0},
         {"%temp%", 0, WithoutTrailingBackslash(temporary), 0},
         // Only the exact "%temp%" with delete-after-command gets a folder of its own.
-        {"%temp%", 1, temporary + "~setup.exe", 1},
+        {"%temp%", 1, temporary + "~setup.exe.", 1},
         {"%temp%\\", 1, temporary, 0},
         // Names in the wrong case, unknown names and the empty name give nothing.
         {"%desktop%\\x", 0, "\\x", 0},
@@ -154,7 +162,8 @@ TEST(FolderMacros, EachMacroAndWhatFollowsIt) {
     };
     for (const Case& c : cases) {
         const Expanded got = Expand(c.given, c.deleteAfterCommand);
-        EXPECT_EQ(got.destination, c.expected) << c.given << " delete-after " << c.deleteAfterCommand;
+        EXPECT_EQ(c.result ? PrivatePrefix(got.destination) : got.destination, c.expected)
+            << c.given << " delete-after " << c.deleteAfterCommand;
         EXPECT_EQ(got.result, c.result) << c.given << " delete-after " << c.deleteAfterCommand;
         EXPECT_TRUE(got.guardIntact) << c.given;
     }
@@ -166,20 +175,23 @@ TEST(FolderMacros, EmptyDestinationLeavesTheSettingsUntouched) {
     EXPECT_EQ(got.result, 0);
 }
 
+// The private folder: named after the program file, and 16 random hex digits that nobody
+// can know in advance (two runs never share one).
 TEST(FolderMacros, PrivateFolderIsNamedAfterTheProgramFile) {
     const std::string temporary = TemporaryFolder();
     struct Case {
         const char* modulePath;
         std::string expected;
     } cases[] = {
-        {"C:\\a b\\My Setup.EXE", temporary + "~My Setup.EXE"},
-        {"\\\\server\\share\\x.exe", temporary + "~x.exe"},
-        {"noFolder.exe", temporary + "~noFolder.exe"},
+        {"C:\\a b\\My Setup.EXE", temporary + "~My Setup.EXE."},
+        {"\\\\server\\share\\x.exe", temporary + "~x.exe."},
+        {"noFolder.exe", temporary + "~noFolder.exe."},
     };
     for (const Case& c : cases) {
         const Expanded got = Expand("%temp%", 1, c.modulePath);
-        EXPECT_EQ(got.destination, c.expected) << c.modulePath;
+        EXPECT_EQ(PrivatePrefix(got.destination), c.expected) << c.modulePath;
         EXPECT_EQ(got.result, 1) << c.modulePath;
+        EXPECT_NE(got.destination, Expand("%temp%", 1, c.modulePath).destination);
     }
 }
 
@@ -253,7 +265,7 @@ TEST(FolderMacros, ReadingTheBlockExpandsTheDestination) {
         std::string expected;
         int result;
     } cases[] = {
-        {"setup.exe", temporary + "~sfx.exe", 1},
+        {"setup.exe", temporary + "~sfx.exe.", 1},
         {"", WithoutTrailingBackslash(temporary), 0},
     };
     for (const Case& c : cases) {
@@ -270,7 +282,8 @@ TEST(FolderMacros, ReadingTheBlockExpandsTheDestination) {
         const int result = ReadConfigurationBlock(file, 100, (folder / "sfx.exe").c_str(), settings);
         fclose(file);
         EXPECT_EQ(result, c.result) << "command [" << c.command << "]";
-        EXPECT_EQ(std::string(settings.config.destination), c.expected) << "command [" << c.command << "]";
+        const std::string destination = settings.config.destination;
+        EXPECT_EQ(c.result ? PrivatePrefix(destination) : destination, c.expected) << "command [" << c.command << "]";
     }
 }
 

@@ -108,7 +108,7 @@ TEST(Utf8Names, InTheEnglishCodePage) {
         {"plain.txt", "plain.txt"},
         {"caf\xC3\xA9/na\xC3\xAFve.txt", "caf\xE9/na\xEFve.txt"},
         {"\xE6\x97\xA5\xE6\x9C\xAC.txt", nullptr},       // 日本: not in 1252
-        {"a\xE2\x88\x95b", nullptr},                      // a division slash is no '/'
+        {"a\xE2\x88\x95" "b", nullptr},                  // a division slash is no '/'
         {"bad \xC3 byte", nullptr},                         // not UTF-8
         {longest.c_str(), longest.c_str()},
         {(longest + "\xC3\xA9").c_str(), nullptr},          // 260 bytes in 1252
