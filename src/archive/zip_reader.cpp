@@ -363,7 +363,8 @@ int NextEntry(ZipReader& reader, EntryRecord& entry, uint8_t* window) {
         const uint64_t afterRead = uint64_t(start) + count;
         for (size_t i = 0; i + kScanOverlap < count; ++i) {
             if (!IsSignature(window + i, 3, 4)) continue;
-            if (!SeekTo(file, uint64_t(start) + i + 4)) return 0;
+            reader.entryStart = uint64_t(start) + i;
+            if (!SeekTo(file, reader.entryStart + 4)) return 0;
             if (ParseLocalHeader(reader, entry)) return 1;
             SeekTo(file, afterRead);
         }

@@ -71,6 +71,7 @@ struct ZipReader {
     uint64_t end;
     uint64_t centralStart;   // the first central record: no entry starts at or after it
     uint64_t centralCursor;  // next place to search for a central record; 0: none left
+    uint64_t entryStart;     // where the local header of the entry handed out last begins
     CentralRecord central;   // kept from the last successful match
 };
 

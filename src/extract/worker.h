@@ -7,9 +7,5 @@
 // then closes the Progress window. Returns 0, or -1 after a stop.
 DWORD WINAPI ExtractionThread(void* unused);
 
-// Normalises an entry name in place: '/' to '\', one leading '\' dropped, every "..\"
-// removed, so that no name reaches above the destination folder.
-void PrepareEntryName(char* name);
-
 // Sets the creation and last-write times of `path` from a DOS date and time.
 void SetFileTimeFromDos(const char* path, WORD dosDate, WORD dosTime, bool folder);

@@ -242,12 +242,6 @@ bool ExtractEntry(Worker& w) {
 
 }  // namespace
 
-void PrepareEntryName(char* name) {
-    SlashesToBackslashes(name);
-    if (name[0] == '\\') memmove(name, name + 1, strlen(name));
-    StripParentReferences(name);
-}
-
 void SetFileTimeFromDos(const char* path, WORD dosDate, WORD dosTime, bool folder) {
     FILETIME local, utc;
     if (!DosDateTimeToFileTime(dosDate, dosTime, &local) || !LocalFileTimeToFileTime(&local, &utc)) return;

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "app/state.h"
+#include "paths/entry_names.h"
 
 // Conversions through process-wide buffers (520 UTF-16 units; 260 bytes), each
 // overwritten by the next conversion in the same direction. Only one thread converts at a
@@ -42,11 +43,6 @@ bool EndsInTrailByte(const char* text, int position);
 // and the path unchanged, when `size` bytes leave no room.
 bool AppendTrailingBackslash(char* path, size_t size);
 void RemoveTrailingBackslash(char* path);
-// Removes the spaces (0x20 only; tabs stay) at the end. Index of the last byte left, or -1.
-int TrimTrailingBlanks(char* text);
-void SlashesToBackslashes(char* text);
-// Removes every "..\" from an entry name, repeating until none is left. Always 1.
-int StripParentReferences(char* name);
 
 // Creates a folder tree level by level from its root (X:\ or \\server\share\). 1 when every
 // level exists at the end (anything that exists counts, even a file), 0 otherwise.

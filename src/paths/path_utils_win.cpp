@@ -121,37 +121,6 @@ void RemoveTrailingBackslash(char* path) {
     if (*wide == L'\\') path[strlen(path) - 1] = 0;
 }
 
-int TrimTrailingBlanks(char* text) {
-    int last = int(strlen(text)) - 1;
-    while (last >= 0 && text[last] == ' ') text[last--] = 0;
-    return last;
-}
-
-void SlashesToBackslashes(char* text) {
-    for (; *text; ++text)
-        if (*text == '/') *text = '\\';
-}
-
-int StripParentReferences(char* name) {
-    // Removing one "..\" can join its neighbours into a new one ("....\\" or ".../...\\"),
-    // so passes repeat until a pass removes nothing.
-    bool removed = true;
-    while (removed) {
-        removed = false;
-        char* out = name;
-        for (const char* in = name; *in;) {
-            if (in[0] == '.' && in[1] == '.' && in[2] == '\\') {
-                in += 3;
-                removed = true;
-            } else {
-                *out++ = *in++;
-            }
-        }
-        *out = 0;
-    }
-    return 1;
-}
-
 int CreateFolderPath(const char* path) {
     wchar_t wide[kWideSize];
     memcpy(wide, ToUtf16(path), sizeof wide);
