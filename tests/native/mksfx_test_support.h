@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "app/config_block.h"
+#include "zip_fixtures.h"
 
 namespace mksfx_test {
 
@@ -57,19 +58,6 @@ inline uint32_t Crc32(const std::string& text) { return Crc32(Bytes(text.begin()
 inline uint32_t Get16(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8; }
 inline uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | uint32_t(Get16(b, at + 2)) << 16; }
 inline uint64_t Get64(const Bytes& b, size_t at) { return Get32(b, at) | uint64_t(Get32(b, at + 4)) << 32; }
-inline void Put16(Bytes& b, uint32_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-inline void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-inline void Put64(Bytes& b, uint64_t v) {
-    Put32(b, uint32_t(v));
-    Put32(b, uint32_t(v >> 32));
-}
-inline void PutText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
 
 // A fresh folder under $TMPDIR, removed with its contents at the end of the test.
 class Scratch {
@@ -217,77 +205,12 @@ struct ZipPlan {
 };
 
 inline Bytes MakeZip(const ZipPlan& plan) {
-    Bytes zip = plan.prefix;
-    const uint32_t base = plan.offsetsFromFileStart ? 0 : uint32_t(plan.prefix.size());
-    Bytes central;
-    for (const ZipEntryPlan& e : plan.entries) {
-        const uint32_t local = uint32_t(zip.size()) - base;
-        const uint32_t crc = Crc32(e.data), size = uint32_t(e.data.size());
-        PutText(zip, std::string("PK\3\4", 4));
-        Put16(zip, 20);
-        Put16(zip, 0);
-        Put16(zip, e.method);
-        Put32(zip, 0x5A6B3C00);  // time, date
-        Put32(zip, crc);
-        Put32(zip, size);
-        Put32(zip, size);
-        Put16(zip, uint32_t(e.name.size()));
-        Put16(zip, 0);
-        PutText(zip, e.name);
-        PutText(zip, e.data);
-
-        PutText(central, std::string("PK\1\2", 4));
-        Put16(central, 20);
-        Put16(central, 20);
-        Put16(central, 0);
-        Put16(central, e.method);
-        Put32(central, 0x5A6B3C00);
-        Put32(central, crc);
-        Put32(central, size);
-        Put32(central, size);
-        Put16(central, uint32_t(e.name.size()));
-        Put16(central, plan.zip64Extras ? 12 : 0);
-        Put16(central, 0);
-        Put16(central, 0);
-        Put16(central, 0);
-        Put32(central, e.externalAttributes);
-        Put32(central, plan.zip64Extras ? 0xFFFFFFFF : local);
-        PutText(central, e.name);
-        if (plan.zip64Extras) {
-            Put16(central, 1);
-            Put16(central, 8);
-            Put64(central, local);
-        }
-    }
-    const uint32_t centralOffset = uint32_t(zip.size()) - base;
-    zip.insert(zip.end(), central.begin(), central.end());
-    const uint32_t count = uint32_t(plan.entries.size());
-    if (plan.zip64) {
-        const uint64_t record = zip.size() - base;
-        PutText(zip, std::string("PK\6\6", 4));
-        Put64(zip, 44);
-        Put16(zip, 45);
-        Put16(zip, 45);
-        Put32(zip, 0);
-        Put32(zip, 0);
-        Put64(zip, count);
-        Put64(zip, count);
-        Put64(zip, central.size());
-        Put64(zip, centralOffset);
-        PutText(zip, std::string("PK\6\7", 4));
-        Put32(zip, 0);
-        Put64(zip, record);
-        Put32(zip, 1);
-    }
-    PutText(zip, std::string("PK\5\6", 4));
-    Put16(zip, 0);
-    Put16(zip, 0);
-    Put16(zip, count);
-    Put16(zip, count);
-    Put32(zip, uint32_t(central.size()));
-    Put32(zip, plan.zip64 ? 0xFFFFFFFF : centralOffset);
-    Put16(zip, 0);
-    return zip;
+    fixtures::HandArchive archive{.zip64End = plan.zip64,
+                                  .prefix = std::string(plan.prefix.begin(), plan.prefix.end()),
+                                  .offsetsFromArchive = !plan.offsetsFromFileStart};
+    for (const ZipEntryPlan& e : plan.entries)
+        archive.entries.push_back({.name = e.name, .data = e.data, .method = e.method, .attributes = e.externalAttributes});
+    return fixtures::HandArchiveBytes(archive);
 }
 
 // ---- reading a finished file --------------------------------------------------------

@@ -159,10 +159,12 @@ struct HandEntry {
 };
 
 struct HandArchive {
-    uint64_t hole = 0;          // zeros in front of the archive; offsets count from the file's start
+    uint64_t hole = 0;          // zeros in front of the archive
     std::vector<HandEntry> entries;
     bool zip64End = false;      // ZIP64 end records, the end record's fields escaped
     std::string afterDirectory; // bytes between the central directory and the end records
+    std::string prefix;         // bytes behind the hole, in front of the archive
+    bool offsetsFromArchive = false;  // offsets count from behind the prefix, not the file's start
 };
 
 // An extra field of `tag` holding `data`.
@@ -173,26 +175,25 @@ inline std::string ExtraField(uint16_t tag, const std::string& data) {
     return std::string(b.begin(), b.end());
 }
 
-// Writes `a` to `path` (sparse where it has holes); returns where its central directory begins.
-inline uint64_t WriteHandArchive(const std::string& path, HandArchive& a) {
-    FILE* file = fopen(path.c_str(), "wb");
-    EXPECT_NE(file, nullptr) << path;
-    if (!file) return 0;
+// Writes `a` to `file` (sparse where it has holes); returns where its central directory begins.
+inline uint64_t WriteHandArchive(FILE* file, HandArchive& a) {
     uint64_t at = a.hole;
-    Bytes central, chunk;
+    Bytes central, chunk(a.prefix.begin(), a.prefix.end());
+    const uint64_t base = a.offsetsFromArchive ? a.hole + a.prefix.size() : 0;
     auto emit = [&](const Bytes& bytes, uint64_t hole) {
         fseeko(file, off_t(at), SEEK_SET);
         fwrite(bytes.data(), 1, bytes.size(), file);
         at += bytes.size() + hole;
     };
     auto escaped = [](bool zip64, uint64_t v) { return zip64 ? 0xFFFFFFFFu : uint32_t(v); };
+    emit(chunk, 0);  // the prefix
     for (HandEntry& e : a.entries) {
         static const Bytes kZeros(1 << 20);
         uLong crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), uInt(e.data.size()));
         for (uint64_t left = e.hole; left > 0; left -= std::min<uint64_t>(left, kZeros.size()))
             crc = crc32(crc, kZeros.data(), uInt(std::min<uint64_t>(left, kZeros.size())));
         e.crc = uint32_t(crc);
-        const uint64_t size = e.data.size() + e.hole, offset = at;
+        const uint64_t size = e.data.size() + e.hole, offset = at - base;
         Bytes sizes;
         Append64(sizes, size), Append64(sizes, size);
         const std::string localExtra = (e.zip64 ? ExtraField(1, std::string(sizes.begin(), sizes.end())) : "") + e.localExtra;
@@ -213,12 +214,12 @@ inline uint64_t WriteHandArchive(const std::string& path, HandArchive& a) {
         Append32(central, escaped(e.zip64, offset));
         AppendText(central, e.name), AppendText(central, centralExtra);
     }
-    const uint64_t directory = at, count = a.entries.size();
+    const uint64_t directory = at - base, count = a.entries.size();
     AppendText(central, a.afterDirectory);
     emit(central, 0);
     chunk.clear();
     if (a.zip64End) {
-        const uint64_t record = at;
+        const uint64_t record = at - base;
         chunk = {'P', 'K', 6, 6};
         Append64(chunk, 44), Append16(chunk, 45), Append16(chunk, 45), Append32(chunk, 0), Append32(chunk, 0);
         Append64(chunk, count), Append64(chunk, count), Append64(chunk, central.size()), Append64(chunk, directory);
@@ -229,8 +230,27 @@ inline uint64_t WriteHandArchive(const std::string& path, HandArchive& a) {
     Append32(chunk, 0), Append16(chunk, escaped(a.zip64End, count) & 0xFFFF), Append16(chunk, escaped(a.zip64End, count) & 0xFFFF);
     Append32(chunk, escaped(a.zip64End, central.size())), Append32(chunk, escaped(a.zip64End, directory)), Append16(chunk, 0);
     emit(chunk, 0);
+    return directory + base;
+}
+
+inline uint64_t WriteHandArchive(const std::string& path, HandArchive& a) {
+    FILE* file = fopen(path.c_str(), "wb");
+    EXPECT_NE(file, nullptr) << path;
+    if (!file) return 0;
+    const uint64_t directory = WriteHandArchive(file, a);
     fclose(file);
     return directory;
+}
+
+// The archive's bytes (without holes of any size).
+inline Bytes HandArchiveBytes(HandArchive a) {
+    FILE* file = tmpfile();
+    WriteHandArchive(file, a);
+    Bytes bytes(size_t(ftello(file)));
+    rewind(file);
+    bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
+    fclose(file);
+    return bytes;
 }
 
 // Offsets of every occurrence of "PK" a b.
