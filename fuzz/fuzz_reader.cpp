@@ -60,9 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 Decryption d{};
                 CheckPassword(d, file, "password", entry, reader.central);
             }
-            // A memory stream cannot stand past its end; a file there would read nothing.
-            const uint64_t next = uint64_t(dataStart) + compressedSize;
-            if (next > size) break;
+            // As the worker moves on: an entry that claims to reach past the central
+            // directory (or wraps around) ends the walk there.
+            uint64_t next = uint64_t(dataStart) + compressedSize;
+            if (next < uint64_t(dataStart) || next > reader.centralStart) next = reader.centralStart;
             fseek(file, long(next), SEEK_SET);
         }
     }
