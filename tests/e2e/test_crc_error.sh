@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A stored entry whose data was altered: "CRC Error!", no file left behind, an existing file
 # of that name untouched, and the next entry still extracted. Deflate and Deflate64 entries
-# that would decode past their declared size fail the same way, at once.
+# that would decode past their declared size fail the same way, at once. A full disk is
+# no CRC error: "Cannot create a file." names the entry, and the existing file stays.
 source "$(dirname "$0")/lib.sh"
 
 python3 "$MKZIP" good.zip 'damaged.txt' '=the original content' 'next.txt' '=next entry'
@@ -57,5 +58,25 @@ for method in deflate deflate64; do
   driver click DUD-ORE 1 >/dev/null
   wait_stub
 done
+
+# A disk of 64 KiB (a tmpfs; mounting needs root) with an existing file: a 200 KB entry
+# cannot be written there.
+mkdir -p full
+if mount -t tmpfs -o size=64k tmpfs full 2>/dev/null; then
+  echo "the user's own" > full/big.bin
+  head -c 200000 /dev/urandom > big.bin && zip -q -X -0 big.zip big.bin
+  make_sfx -o full.exe -d "$(winpath full)" --skip-dialog --overwrite --no-explorer big.zip >/dev/null
+  start_stub full.exe
+  check "full disk: reported" driver wait DUD-ORE
+  expect_eq "full disk: as a file that cannot be made" "$(driver text DUD-ORE 65535 | paste -sd '|')" \
+    "big.bin||Cannot create a file."
+  driver click DUD-ORE 1
+  wait_stub
+  expect_eq "full disk: the existing file stays" "$(cat full/big.bin)" "the user's own"
+  check "full disk: no temporary file left" test -z "$(find full -name '~*')"
+  umount full
+else
+  echo "skipped: full disk (mounting a small file system needs root)"
+fi
 
 finish
