@@ -24,8 +24,14 @@ wineserver -p </dev/null >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1
 
 python3 "$here/gen_mixed.py" "$work/base" 100
-# Seconds and peak memory (MB) of a command, from GNU time.
-measure() { /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1; awk '{printf "%8.1f s %8.1f MB", $1, $2 / 1024}' "$work/time"; }
+# Seconds and peak memory (MB) of a command, from GNU time, and whether it extracted every
+# file ("!" marks a run that did not).
+measure() {
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1 || true
+  local files; files=$(find "$work/out" -type f 2>/dev/null | wc -l)
+  awk -v ok="$([ "$files" -eq "$expected" ] && echo " " || echo "!")" '{printf "%8.1f s %7.1f MB%s", $1, $2 / 1024, ok}' "$work/time"
+  rm -rf "$work/out"
+}
 
 printf '%-8s %-10s %22s %22s %22s\n' size archive "stub (32-bit, Wine)" "unzip" "7z x"
 for gib in 1 5; do
@@ -33,13 +39,14 @@ for gib in 1 5; do
   rm -rf "$work/files" && mkdir "$work/files"
   for i in $(seq "$copies"); do cp -rl "$work/base" "$work/files/copy$i"; done
   (cd "$work/files" && zip -q -r -6 "$work/large.zip" .)
+  expected=$(find "$work/files" -type f | wc -l)
   rm -rf "$work/files"
   "$build/mksfx" -o "$work/large.exe" --stub "$stub" -d "Z:${work//\//\\}\\out" --skip-dialog --overwrite \
-    --no-explorer "$work/large.zip" >/dev/null
+    --no-explorer "$work/large.zip" >/dev/null || echo "mksfx refused the $gib GiB archive" >&2
   line=$(printf '%-8s %-10s' "$gib GiB" "$(($(stat -c %s "$work/large.zip") / 1048576)) MB")
-  line+=$(measure wine "$work/large.exe"); rm -rf "$work/out"
-  line+=$(measure unzip -o -qq "$work/large.zip" -d "$work/out"); rm -rf "$work/out"
-  line+=$(measure 7z x -y -bd -bso0 -o"$work/out" "$work/large.zip"); rm -rf "$work/out"
+  line+=$(measure wine "$work/large.exe")
+  line+=$(measure unzip -o -qq "$work/large.zip" -d "$work/out")
+  line+=$(measure 7z x -y -bd -bso0 -o"$work/out" "$work/large.zip")
   echo "$line"
   rm -f "$work/large.zip" "$work/large.exe"
 done
