@@ -35,7 +35,7 @@ struct Worker {
     int result;
 };
 
-void ReportProgress(void*, uint32_t kib) { SendMessageA(g_progressWindow, kMsgSetPosition, 0, LPARAM(kib)); }
+void ReportProgress(void*, uint32_t kib) { ShowProgress(kib); }
 
 DWORD ExistingDosDateTime(const char* path, uint64_t& size) {
     size = 0;

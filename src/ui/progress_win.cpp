@@ -14,6 +14,14 @@ HWND g_progressBar;
 HMODULE g_shellLibrary;
 HWND g_animation;
 
+// The bar's position in KiB: written by the worker (ShowProgress), read by the main
+// thread when it paints the window.
+volatile uint32_t g_barPosition;
+// Worker only, once the window exists: KiB in one step of the bar (at least 1), and the
+// step it was last given.
+uint32_t g_barStep;
+uint32_t g_barShownStep;
+
 constexpr int kShellAnimationClip = 161;  // the looping clip that shell32.dll carries
 
 void OnInit(HWND dialog, uint32_t centralDirectoryKib) {
@@ -44,8 +52,8 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         case WM_INITDIALOG:
             OnInit(dialog, uint32_t(lParam));
             return TRUE;
-        case kMsgSetPosition:
-            SendMessageA(g_progressBar, PBM_SETPOS, WPARAM(lParam), 0);
+        case WM_PAINT:  // the default paints the dialog after this
+            SendMessageA(g_progressBar, PBM_SETPOS, WPARAM(g_barPosition), 0);
             return FALSE;
         case kMsgPlayAnimation:
             SendMessageA(g_animation, ACM_PLAY, WPARAM(-1), 0xFFFF0000);
@@ -73,7 +81,20 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 }  // namespace
 
+void ShowProgress(uint32_t kib) {
+    const uint32_t step = kib / g_barStep;
+    if (step == g_barShownStep) return;
+    g_barShownStep = step;
+    g_barPosition = kib;
+    // A corner that no control covers: the default painting leaves it as it is.
+    RECT corner;
+    corner.left = corner.top = 0;
+    corner.right = corner.bottom = 1;
+    InvalidateRect(g_progressWindow, &corner, FALSE);
+}
+
 HWND OpenProgressWindow(uint32_t centralDirectoryKib) {
+    g_barStep = centralDirectoryKib / kProgressSteps + 1;
     g_progressWindow = CreateDialogParamA(g_module, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressProc,
                                           LPARAM(centralDirectoryKib));
     ShowWindow(g_progressWindow, SW_SHOW);
