@@ -1,7 +1,8 @@
 // Writes a ZIP holding one entry of each legacy method and variant (shrink, reduce with
-// factors 1 to 4, implode in its four variants), plain and encrypted, for the end-to-end
-// test that extracts every method under Wine. The streams come from the test encoders,
-// which the native tests prove against Info-ZIP unzip and the peer archives.
+// factors 1 to 4, implode in its four variants), plain and encrypted, and a shrunk entry of
+// several megabytes (a sink call for every code), for the end-to-end test that extracts
+// every method under Wine. The streams come from the test encoders, which the native
+// tests prove against Info-ZIP unzip and the peer archives.
 //
 //   e2e_every_method OUT.zip PASSWORD REFERENCE-DIR   (each entry's bytes also go to REFERENCE-DIR)
 #include <stdio.h>
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     }
     const legacy::Bytes text = legacy::TextLike(40000, 3);
     const legacy::Bytes runs = legacy::RunsAndNoise(30000, 4);
+    const legacy::Bytes large = legacy::TextLike(6 << 20, 5);
     std::vector<legacy::ZipItem> items;
     auto add = [&](const std::string& name, uint16_t method, uint16_t flags, const legacy::Bytes& compressed,
                    const legacy::Bytes& original, const std::string& password) {
@@ -43,6 +45,7 @@ int main(int argc, char** argv) {
                 password);
         }
     }
+    add("shrink-large.txt", 1, 0, legacy::ShrinkEncoder().Encode(large), large, "");
     bool ok = Write(argv[1], legacy::BuildZip(items));
     for (const legacy::ZipItem& item : items) ok = ok && Write(std::string(argv[3]) + "/" + item.name, item.original);
     return ok ? 0 : 1;
