@@ -18,15 +18,17 @@ for how in button esc close; do
   start_stub cancel.exe
   driver wait "Decompressing..." >/dev/null
   # Catch the program while the large entry is being written (its temporary file grows),
-  # hold it still, queue the cancel, and let it go on: it meets the cancel mid-entry.
+  # hold it still (the program, not the `timeout` around it), queue the cancel, and let it
+  # go on: it meets the cancel mid-entry.
   for _ in $(seq 1000); do [ -n "$(find "out-$how" -name '~*' -size +64k 2>/dev/null)" ] && break; sleep 0.01; done
-  kill -STOP "$STUB_PID"
+  stub=$(pgrep -P "$STUB_PID")
+  kill -STOP "$stub"
   case $how in
     button) driver click "Decompressing..." 2 ;;
     esc) driver key "Decompressing..." esc ;;
     close) driver close "Decompressing..." ;;
   esac
-  kill -CONT "$STUB_PID"
+  kill -CONT "$stub"
   wait_stub
   expect_eq "$how: exit code" "$STUB_STATUS" 0
   check "$how: the entry before stays" test -f "out-$how/1-first.txt"
