@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
 # Inflate benchmark: a generated ~100 MB mixed archive (Info-ZIP zip -6, method 8) decoded
 # by our reader + DecodeEntry and by Info-ZIP unzip -t and 7-Zip t; the same raw streams
-# by our Inflate, zlib and libdeflate; the same files as Deflate64 (7-Zip, method 9)
-# against unzip -t; peak memory for a 25 MB and a 100 MB archive.
+# by our Inflate, zlib and libdeflate; the same files as Deflate64 (7-Zip, method 9) by
+# our Inflate and against unzip -t; peak memory for a 25 MB and a 100 MB archive. Ends
+# with `result NAME VALUE` lines for bench/run.sh.
 #   bench/bench-inflate.sh BUILD_DIR      (BUILD_DIR: an optimised native build)
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 work="$build/bench-inflate"
+data=$(dirname "$build")/bench-data  # shared by the 64-bit and the 32-bit build
 runs=${DUDORE_BENCH_RUNS:-7}
-mkdir -p "$work"
+mkdir -p "$work" "$data"
 
-# Archives, made once per build folder (deterministic contents).
+# Archives, made once (deterministic contents).
 for size in 25 100; do
-  archive="$work/mixed$size.zip"
-  deflate64="$work/mixed$size-deflate64.zip"
+  archive="$data/mixed$size.zip"
+  deflate64="$data/mixed$size-deflate64.zip"
   if [ ! -s "$archive" ] || [ ! -s "$deflate64" ]; then
     rm -rf "$work/files$size" "$archive" "$deflate64"
     python3 "$here/gen_mixed.py" "$work/files$size" "$size"
@@ -22,8 +24,8 @@ for size in 25 100; do
     rm -rf "$work/files$size"
   fi
 done
-archive="$work/mixed100.zip"
-deflate64="$work/mixed100-deflate64.zip"
+archive="$data/mixed100.zip"
+deflate64="$data/mixed100-deflate64.zip"
 
 # Median wall-clock seconds of a command.
 median_seconds() {
@@ -45,10 +47,10 @@ median_seconds() {
 }
 
 echo "archive: $archive ($(stat -c %s "$archive") bytes), median of $runs runs"
-"$build/bench/bench_inflate" --runs "$runs" "$archive" | tee "$work/inflate.txt"
+"$build/bench/bench_inflate" --runs "$runs" "$archive" "$deflate64" | tee "$work/inflate.txt"
 "$build/bench/bench_extract" --runs "$runs" "$archive" | tee "$work/extract.txt"
 "$build/bench/bench_extract" --runs "$runs" "$deflate64" | tee "$work/extract64.txt"
-extract25=$("$build/bench/bench_extract" --runs 1 "$work/mixed25.zip" | awk '/^peak memory/ {print $3}')
+extract25=$("$build/bench/bench_extract" --runs 1 "$data/mixed25.zip" | awk '/^peak memory/ {print $3}')
 
 column() { awk -F'  +' -v row="$2" '$1 == row {print $(NF-2)}' "$work/$1"; }
 ours_raw=$(column inflate.txt "ours (Inflate + sink CRC + write)")
@@ -74,3 +76,4 @@ printf '%-46s %9s %22s\n' "libdeflate" "$libdeflate" "$(ratio "$ours_raw" "$libd
 printf '%-46s %9s %22s\n' "Deflate64 archive: ours, reader + DecodeEntry" "$ours64" ""
 printf '%-46s %9s %22s\n' "Deflate64 archive: Info-ZIP unzip -tqq" "$unzip64_t" "$(ratio "$ours64" "$unzip64_t")"
 printf '\npeak memory of bench_extract: %s KiB for the 25 MB archive, %s KiB for the 100 MB one\n' "$extract25" "$peak100"
+printf 'result extract %s\nresult unzip_t %s\nresult sevenzip_t %s\n' "$ours_extract" "$unzip_t" "$sevenzip_t"

@@ -1,13 +1,17 @@
 // Raw Deflate decoding speed: the same streams through our Inflate, zlib's inflate and
-// libdeflate. The streams are the method 8 entries of the archives given.
+// libdeflate. The streams are the method 8 entries of the archives given; the method 9
+// entries (the same files as Deflate64, say) go through our Inflate only, since neither
+// anchor reads Deflate64, and compare with the anchors on the method 8 streams when both
+// hold the same bytes.
 //
 //   bench_inflate [--runs N] ARCHIVE...
 //
 // Ours runs as the worker runs it: input through the entry stream from a FILE (here an
 // in-memory one), output through the Output sink, which folds every byte into the
 // Running CRC and writes it to /dev/null. zlib is timed alone and followed by the same
-// CRC as ours (UpdateCrc), so that one row does the same work; libdeflate alone.
-// Prints median MB/s of output (MB = 10^6 bytes) and time ratios.
+// CRC as ours (UpdateCrc), so that one row does the same work; libdeflate alone and
+// followed by its own CRC (libdeflate_crc32). Prints median MB/s of output (MB = 10^6
+// bytes) and time ratios, then `result NAME SECONDS` lines for bench/run.sh.
 #include <libdeflate.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -33,14 +37,18 @@ struct Stream {
     uint32_t size, crc;
 };
 
+struct Streams {
+    std::vector<Stream> deflate, deflate64;  // methods 8 and 9
+};
+
 double Now() {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
-// The raw streams of the archive's unencrypted method 8 entries.
-bool ReadStreams(const char* path, std::vector<Stream>& streams) {
+// The raw streams of the archive's unencrypted method 8 and 9 entries.
+bool ReadStreams(const char* path, Streams& streams) {
     FILE* archive = fopen(path, "rb");
     if (!archive) return false;
     ZipReader reader{};
@@ -50,10 +58,10 @@ bool ReadStreams(const char* path, std::vector<Stream>& streams) {
     const bool found = FindCentralDirectory(reader) != 0;
     while (found && NextEntry(reader, entry, window.data())) {
         const long start = ftell(archive);
-        if (entry.method == 8 && !(entry.flags & kFlagEncrypted)) {
+        if ((entry.method == 8 || entry.method == 9) && !(entry.flags & kFlagEncrypted)) {
             Stream s{std::vector<uint8_t>(entry.compressedSize), uint32_t(entry.uncompressedSize), entry.crc32};
             if (fread(s.compressed.data(), 1, s.compressed.size(), archive) != s.compressed.size()) break;
-            streams.push_back(std::move(s));
+            (entry.method == 8 ? streams.deflate : streams.deflate64).push_back(std::move(s));
         }
         if (fseek(archive, start + long(entry.compressedSize), SEEK_SET) != 0) break;
     }
@@ -87,33 +95,35 @@ double Time(int runs, const std::vector<Stream>& streams, const std::function<bo
 
 int main(int argc, char** argv) {
     int runs = 5;
-    std::vector<Stream> streams;
+    Streams all;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--runs") && i + 1 < argc) {
             runs = atoi(argv[++i]);
-        } else if (!ReadStreams(argv[i], streams)) {
+        } else if (!ReadStreams(argv[i], all)) {
             fprintf(stderr, "%s: cannot read the archive\n", argv[i]);
             return 1;
         }
     }
+    const std::vector<Stream>& streams = all.deflate;
     if (streams.empty() || runs < 1) {
         fprintf(stderr, "usage: %s [--runs N] ARCHIVE... (with method 8 entries)\n", argv[0]);
         return 2;
     }
     BuildCrcTable();
-    uint64_t total = 0, compressed = 0;
+    uint64_t total = 0, compressed = 0, total64 = 0;
     uint32_t largest = 0;
     for (const Stream& s : streams) {
         total += s.size;
         compressed += s.compressed.size();
         largest = std::max(largest, s.size);
     }
+    for (const Stream& s : all.deflate64) total64 += s.size;
 
     FILE* sink = fopen("/dev/null", "wb");
     volatile int cancel = 0;
     StreamHost host{&cancel, nullptr, nullptr};
     auto entry = std::make_unique<EntryStream>();
-    const double ours = Time(runs, streams, [&](const Stream& s) {
+    auto oursDecode = [&](const Stream& s, bool deflate64) {
         FILE* in = fmemopen(const_cast<uint8_t*>(s.compressed.data()), s.compressed.size(), "rb");
         *entry = EntryStream{};
         entry->archive = in;
@@ -121,10 +131,14 @@ int main(int argc, char** argv) {
         entry->host = &host;
         ResetRunningCrc(*entry);
         BeginEntryData(*entry);
-        const int result = InflateBlocks(*entry, false);
+        const int result = InflateBlocks(*entry, deflate64);
         fclose(in);
         return result == kInflateOk && entry->runningCrc == s.crc;
-    }, "ours");
+    };
+    const double ours = Time(runs, streams, [&](const Stream& s) { return oursDecode(s, false); }, "ours");
+    const double ours64 = all.deflate64.empty()
+                              ? 0
+                              : Time(runs, all.deflate64, [&](const Stream& s) { return oursDecode(s, true); }, "ours 64");
 
     // zlib, streaming through a 64 KiB output buffer as a decoder feeding a file would.
     std::vector<uint8_t> chunk(0x10000);
@@ -153,12 +167,28 @@ int main(int argc, char** argv) {
 
     std::vector<uint8_t> whole(largest);
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-    const double libdeflate = Time(runs, streams, [&](const Stream& s) {
+    auto libdeflateDecode = [&](const Stream& s, bool withCrc) {
         size_t got = 0;
         return libdeflate_deflate_decompress(d, s.compressed.data(), s.compressed.size(), whole.data(), s.size, &got) ==
                    LIBDEFLATE_SUCCESS &&
-               got == s.size;
-    }, "libdeflate");
+               got == s.size && (!withCrc || libdeflate_crc32(0, whole.data(), got) == s.crc);
+    };
+    const double libdeflate = Time(runs, streams, [&](const Stream& s) { return libdeflateDecode(s, false); }, "libdeflate");
+    const double libdeflateCrc =
+        Time(runs, streams, [&](const Stream& s) { return libdeflateDecode(s, true); }, "libdeflate+crc");
+    // The Deflate streams of the files that are also there as Deflate64 (a writer may
+    // store some files instead): the anchor for our Deflate64 row, over the same output.
+    std::vector<Stream> twins;
+    uint64_t twinBytes = 0;
+    for (const Stream& s64 : all.deflate64)
+        for (const Stream& s : streams)
+            if (s.size == s64.size && s.crc == s64.crc) {
+                twins.push_back(s);
+                twinBytes += s.size;
+                break;
+            }
+    const double libdeflateCrc64 =
+        twins.empty() ? 0 : Time(runs, twins, [&](const Stream& s) { return libdeflateDecode(s, true); }, "twins");
     libdeflate_free_decompressor(d);
 
     // The CRC alone, to tell decoding from checking in the rows above.
@@ -184,7 +214,21 @@ int main(int argc, char** argv) {
     row("zlib inflate", zlibAlone);
     row("zlib inflate + the same CRC", zlibCrc);
     row("libdeflate", libdeflate);
+    row("libdeflate + libdeflate_crc32", libdeflateCrc);
     row("the CRC alone (UpdateCrc)", crcOnly);
+    const bool sameFiles = ours64 > 0 && twins.size() == all.deflate64.size() && twinBytes == total64;
+    if (ours64 > 0) {
+        printf("%zu Deflate64 streams, %.1f MB out: ours %.3f s, %.1f MB/s", all.deflate64.size(),
+               double(total64) / 1e6, ours64, double(total64) / 1e6 / ours64);
+        if (sameFiles)
+            printf("; libdeflate + libdeflate_crc32 on the Deflate streams of the same files %.3f s (%.2f)\n",
+                   libdeflateCrc64, ours64 / libdeflateCrc64);
+        else
+            printf(" (not all of them there as Deflate: no ratio)\n");
+    }
+    printf("result ours %.4f\nresult zlib %.4f\nresult zlib_crc %.4f\nresult libdeflate %.4f\n"
+           "result libdeflate_crc %.4f\n", ours, zlibAlone, zlibCrc, libdeflate, libdeflateCrc);
+    if (sameFiles) printf("result ours64 %.4f\nresult libdeflate_crc64 %.4f\n", ours64, libdeflateCrc64);
     fclose(sink);
     return 0;
 }
