@@ -10,8 +10,9 @@
 // in-memory one), output through the Output sink, which folds every byte into the
 // Running CRC and writes it to /dev/null. zlib is timed alone and followed by the same
 // CRC as ours (UpdateCrc), so that one row does the same work; libdeflate alone and
-// followed by its own CRC (libdeflate_crc32). Prints median MB/s of output (MB = 10^6
-// bytes) and time ratios, then `result NAME SECONDS` lines for bench/run.sh.
+// followed by its own CRC (libdeflate_crc32). The decoders take turns in each run, timed
+// in processor time (see Race). Prints median MB/s of output (MB = 10^6 bytes) and time
+// ratios, then `result NAME SECONDS` lines for bench/run.sh.
 #include <libdeflate.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,9 +43,11 @@ struct Streams {
     std::vector<Stream> deflate, deflate64;  // methods 8 and 9
 };
 
+// The thread's processor time: every row runs in this thread, and on a machine shared
+// with other work the wall clock measures the others too.
 double Now() {
     timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
@@ -74,21 +78,32 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-// Median seconds of `runs` runs of `decode` over all streams; false from decode aborts.
-double Time(int runs, const std::vector<Stream>& streams, const std::function<bool(const Stream&)>& decode,
-            const char* name) {
+// One decoder over its streams; false from decode aborts.
+struct Contestant {
+    const char* name;
+    const std::vector<Stream>* streams;
+    std::function<bool(const Stream&)> decode;
     std::vector<double> seconds;
+};
+
+// `runs` rounds in which every contestant decodes its streams once, in turn, so that what
+// else the machine does weighs on all of them alike. Median seconds of each, by name.
+std::map<std::string, double> Race(int runs, std::vector<Contestant>& contestants) {
     for (int run = 0; run < runs; ++run) {
-        const double start = Now();
-        for (const Stream& s : streams) {
-            if (!decode(s)) {
-                fprintf(stderr, "%s: wrong output\n", name);
-                exit(1);
+        for (Contestant& c : contestants) {
+            const double start = Now();
+            for (const Stream& s : *c.streams) {
+                if (!c.decode(s)) {
+                    fprintf(stderr, "%s: wrong output\n", c.name);
+                    exit(1);
+                }
             }
+            c.seconds.push_back(Now() - start);
         }
-        seconds.push_back(Now() - start);
     }
-    return Median(seconds);
+    std::map<std::string, double> medians;
+    for (Contestant& c : contestants) medians[c.name] = Median(c.seconds);
+    return medians;
 }
 
 }  // namespace
@@ -135,10 +150,6 @@ int main(int argc, char** argv) {
         fclose(in);
         return result == kInflateOk && entry->runningCrc == s.crc;
     };
-    const double ours = Time(runs, streams, [&](const Stream& s) { return oursDecode(s, false); }, "ours");
-    const double ours64 = all.deflate64.empty()
-                              ? 0
-                              : Time(runs, all.deflate64, [&](const Stream& s) { return oursDecode(s, true); }, "ours 64");
 
     // zlib, streaming through a 64 KiB output buffer as a decoder feeding a file would.
     std::vector<uint8_t> chunk(0x10000);
@@ -161,9 +172,6 @@ int main(int argc, char** argv) {
         } while (status == Z_OK);
         return status == Z_STREAM_END && out == s.size && (!withCrc || crc == s.crc);
     };
-    const double zlibAlone = Time(runs, streams, [&](const Stream& s) { return zlibDecode(s, false); }, "zlib");
-    const double zlibCrc = Time(runs, streams, [&](const Stream& s) { return zlibDecode(s, true); }, "zlib+crc");
-    inflateEnd(&z);
 
     std::vector<uint8_t> whole(largest);
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
@@ -173,9 +181,6 @@ int main(int argc, char** argv) {
                    LIBDEFLATE_SUCCESS &&
                got == s.size && (!withCrc || libdeflate_crc32(0, whole.data(), got) == s.crc);
     };
-    const double libdeflate = Time(runs, streams, [&](const Stream& s) { return libdeflateDecode(s, false); }, "libdeflate");
-    const double libdeflateCrc =
-        Time(runs, streams, [&](const Stream& s) { return libdeflateDecode(s, true); }, "libdeflate+crc");
     // The Deflate streams of the files that are also there as Deflate64 (a writer may
     // store some files instead): the anchor for our Deflate64 row, over the same output.
     std::vector<Stream> twins;
@@ -187,13 +192,9 @@ int main(int argc, char** argv) {
                 twinBytes += s.size;
                 break;
             }
-    const double libdeflateCrc64 =
-        twins.empty() ? 0 : Time(runs, twins, [&](const Stream& s) { return libdeflateDecode(s, true); }, "twins");
-    libdeflate_free_decompressor(d);
-
     // The CRC alone, to tell decoding from checking in the rows above.
     std::vector<uint8_t> block(0x10000, 0x5A);
-    const double crcOnly = Time(runs, streams, [&](const Stream& s) {
+    auto crcAlone = [&](const Stream& s) {
         uint32_t crc = 0;
         for (uint32_t left = s.size; left > 0;) {
             const uint32_t n = std::min<uint32_t>(left, 0x10000);
@@ -201,7 +202,27 @@ int main(int argc, char** argv) {
             left -= n;
         }
         return crc != 1;
-    }, "crc");
+    };
+
+    std::vector<Contestant> contestants = {
+        {"ours", &streams, [&](const Stream& s) { return oursDecode(s, false); }, {}},
+        {"zlib", &streams, [&](const Stream& s) { return zlibDecode(s, false); }, {}},
+        {"zlib+crc", &streams, [&](const Stream& s) { return zlibDecode(s, true); }, {}},
+        {"libdeflate", &streams, [&](const Stream& s) { return libdeflateDecode(s, false); }, {}},
+        {"libdeflate+crc", &streams, [&](const Stream& s) { return libdeflateDecode(s, true); }, {}},
+        {"crc", &streams, crcAlone, {}},
+    };
+    if (!all.deflate64.empty()) {
+        contestants.push_back({"ours64", &all.deflate64, [&](const Stream& s) { return oursDecode(s, true); }, {}});
+        if (!twins.empty())
+            contestants.push_back({"twins", &twins, [&](const Stream& s) { return libdeflateDecode(s, true); }, {}});
+    }
+    std::map<std::string, double> t = Race(runs, contestants);
+    inflateEnd(&z);
+    libdeflate_free_decompressor(d);
+    const double ours = t["ours"], zlibAlone = t["zlib"], zlibCrc = t["zlib+crc"], libdeflate = t["libdeflate"];
+    const double libdeflateCrc = t["libdeflate+crc"], crcOnly = t["crc"];
+    const double ours64 = all.deflate64.empty() ? 0 : t["ours64"], libdeflateCrc64 = twins.empty() ? 0 : t["twins"];
 
     const double mb = double(total) / 1e6;
     printf("%zu streams, %.1f MB out of %.1f MB compressed, median of %d runs\n", streams.size(), mb,
