@@ -13,6 +13,13 @@
 //
 // The tables are those of the classic multi-level builder: its table sizes decide how
 // many bits each look-up asks for, and with them the reported position.
+//
+// With 64-bit words a fast path (DecodeFast) decodes most symbols: away from the ends of
+// the input and of the window it takes each symbol from one refill of the word, looks
+// literal/length codes up in a table of 10 bits made from the first level and its links,
+// copies matches sixteen bytes at a time, and settles the furthest bit asked for only on
+// its way out. It returns to the careful loop for everything else, which is the whole
+// decoder with 32-bit words.
 #include "codecs/inflate.h"
 
 #include <stddef.h>
@@ -80,6 +87,15 @@ inline uint32_t Mask(uint32_t bits) { return (1u << bits) - 1; }
 #endif
 using BitWord = DUDORE_INFLATE_WORD;
 constexpr uint32_t kWordBits = 8 * sizeof(BitWord);
+
+// The fast path takes a whole symbol from one refill of the bit word: the codes, 5 extra
+// length bits and 14 extra distance bits at most. A 64-bit word holds that many.
+constexpr uint32_t kSymbolBits = 2 * kMaxCodeBits + 5 + 14;
+constexpr bool kFastPath = kWordBits - 7 >= kSymbolBits;
+// Its literal/length codes come from a wider table than the first level (see
+// WidenLiterals): 2^kWideBits entries.
+constexpr uint32_t kWideBits = 10;
+constexpr size_t kWideEntries = kFastPath ? size_t(1) << kWideBits : 0;
 
 // The bits from bit position `pos` of `in` on, the first in bit 0: at least
 // kWordBits - 7 of them.
@@ -260,6 +276,7 @@ struct Inflater {
     uint32_t readAheadBefore;  // the stream's read-ahead when the entry began
     bool deflate64;
     MethodTables tables;
+    HuffmanEntry* wideLiterals;  // kWideEntries: the fast path's table of the current block
 };
 
 bool Overran(const Inflater& z) { return z.inputEnded && z.bitPos > size_t(z.inEnd) * 8; }
@@ -402,12 +419,174 @@ struct BitCursor {
     }
 };
 
-// Decodes literal/length and distance codes up to the end-of-block code.
+// ---- The fast path ------------------------------------------------------------------
+
+// Room in the window for the longest match the fast path copies and the 16 bytes that
+// its copy may write past it.
+constexpr uint32_t kMatchRoom = 258 + 16;
+
+// Copies a match of `length` (3 to 258) from `from`, at least a word behind `to`, sixteen
+// bytes at a time: it writes up to 15 bytes past the match, which must be in the window.
+inline void CopyAhead(uint8_t* to, const uint8_t* from, uint32_t length) {
+    uint8_t* const end = to + length;
+    uint64_t word;
+    do {
+        // Each word is read after the words before it are written: the source lies a word
+        // or more behind, so it reads only finished bytes.
+        memcpy(&word, from, 8);
+        memcpy(to, &word, 8);
+        memcpy(&word, from + 8, 8);
+        memcpy(to + 8, &word, 8);
+        to += 16;
+        from += 16;
+    } while (to < end);
+}
+
+// An entry read as one little-endian word: its operation in the low byte, the bits it
+// consumes above it, its value on top.
+using Entry = uint32_t;
+inline Entry EntryAt(const HuffmanEntry* entries, uint32_t index) {
+    Entry e;
+    memcpy(&e, entries + index, sizeof e);
+    return e;
+}
+inline uint32_t EntryOp(Entry e) { return e & 0xFF; }
+inline uint32_t EntryBits(Entry e) { return (e >> 8) & 0xFF; }
+inline uint32_t EntryValue(Entry e) { return e >> 16; }
+
+// Follows links from entry `e` of the code at `bits` to the code's own entry, their bits
+// consumed, as BitCursor::LookUp does.
+inline Entry FastDeeper(const HuffmanEntry* entries, Entry e, BitWord& bits, size_t& pos, size_t& needed) {
+    while (EntryOp(e) > kOpLink && EntryOp(e) != kOpInvalid) {
+        bits >>= EntryBits(e);
+        pos += EntryBits(e);
+        const uint32_t width = EntryOp(e) - kOpLink;
+        needed = Max(needed, pos + width);
+        e = EntryAt(entries, EntryValue(e) + (uint32_t(bits) & Mask(width)));
+    }
+    return e;
+}
+
+// Fills the fast path's literal/length table: entry i is the first-level entry for the
+// low bits of i, except where that is a link that one sub-table resolves within
+// kWideBits: there it is the code's own entry, its bits the code's whole length. Codes
+// longer than that keep the link. (The reported position stays that of the first-level
+// table: a longer code asks for fewer bits past itself than the next code's look-up.)
+void WidenLiterals(const HuffmanTable& literals, HuffmanEntry* wide) {
+    const uint32_t rootBits = literals.lookupBits;
+    for (uint32_t i = 0; i < kWideEntries; ++i) {
+        HuffmanEntry e = literals.entries[i & Mask(rootBits)];
+        if (e.op > kOpLink && e.op != kOpInvalid && rootBits + (e.op - kOpLink) <= kWideBits) {
+            const HuffmanEntry leaf = literals.entries[e.value + ((i >> rootBits) & Mask(e.op - kOpLink))];
+            if (leaf.op <= kOpLink || leaf.op == kOpInvalid) e = {leaf.op, uint8_t(rootBits + leaf.bits), leaf.value};
+        }
+        wide[i] = e;
+    }
+}
+
+// Decodes symbols while the input holds kInputMargin bytes past the position and the
+// window kMatchRoom bytes past `out`: then no symbol needs a test of either edge, and one
+// refill of the bit word per symbol serves it whole. Each code is looked up from the bits
+// left by the symbol before it, while the word is refilled, so the refill stays off the
+// path from one code to the next. Returns at the first symbol left to the careful path
+// (the end of the block, an invalid code, Deflate64's long lengths, a match whose source
+// wraps), its bits not consumed; `c` and `windowPos` are brought up to date.
+//
+// The furthest bit asked for is brought up to date on the way out: the first-level
+// look-ups of one table all ask for as many bits from a position that only grows, so the
+// last of each counts, and that of the literal/length code was at the position returned.
+// Links are counted as they come. Nothing in between needs the value.
+[[gnu::noinline]] void DecodeFast(Inflater& z, const HuffmanTable& literals, const HuffmanTable& distances,
+                                  BitCursor& c, uint32_t& windowPos) {
+    uint8_t* const window = z.window;
+    const uint8_t* const in = z.in;
+    const HuffmanEntry* const literalEntries = literals.entries;
+    const HuffmanEntry* const wide = z.wideLiterals;
+    const HuffmanEntry* const distanceEntries = distances.entries;
+    const uint32_t literalBits = literals.lookupBits, distanceBits = distances.lookupBits;
+    const uint32_t wideMask = Mask(kWideBits), distanceMask = Mask(distanceBits);
+    const size_t inLimit = z.inEnd - kInputMargin;  // the caller saw the margin there
+    const bool deflate64 = z.deflate64;
+    size_t pos = c.pos, needed = c.needed;
+    uint32_t out = windowPos;  // locals, which the bytes stored cannot alias
+    size_t distanceAt = 0;  // the last distance code's position; 0: none yet (one follows a length code)
+    Entry e = EntryAt(wide, uint32_t(PeekBits(in, pos)) & wideMask);
+    while ((pos >> 3) <= inLimit && out <= kSlidingWindowSize - kMatchRoom) {
+        // `e` is the wide table's entry at `pos`. The refilled word (57 bits or more)
+        // holds a whole symbol (48 bits at most, 49 with Deflate64's distance codes 30
+        // and 31), and after most symbols still the next code's kWideBits.
+        const size_t start = pos;
+        BitWord bits = PeekBits(in, pos);
+        if (EntryOp(e) > kOpLiteral) e = FastDeeper(literalEntries, e, bits, pos, needed);
+        bits >>= EntryBits(e);
+        pos += EntryBits(e);
+        if (EntryOp(e) == kOpLiteral) {
+            window[out++] = uint8_t(EntryValue(e));
+            e = EntryAt(wide, uint32_t(bits) & wideMask);
+            continue;
+        }
+        const uint32_t lengthExtra = EntryOp(e);
+        if (lengthExtra > 5) {  // the end of the block, an invalid code, or Deflate64's code 285
+            pos = start;
+            break;
+        }
+        const uint32_t length = EntryValue(e) + (uint32_t(bits) & Mask(lengthExtra));
+        bits >>= lengthExtra;
+        pos += lengthExtra;
+        distanceAt = pos;
+        Entry d = EntryAt(distanceEntries, uint32_t(bits) & distanceMask);
+        if (EntryOp(d) > kOpLiteral) d = FastDeeper(distanceEntries, d, bits, pos, needed);
+        bits >>= EntryBits(d);
+        pos += EntryBits(d);
+        const uint32_t distanceExtra = EntryOp(d);
+        if (distanceExtra == kOpInvalid) {
+            pos = start;
+            break;
+        }
+        const uint32_t distance = EntryValue(d) + (uint32_t(bits) & Mask(distanceExtra));
+        const uint32_t from = (out - distance) & (kSlidingWindowSize - 1);
+        if (from + length > kSlidingWindowSize) {  // the source wraps: in pieces, carefully
+            pos = start;
+            break;
+        }
+        pos += distanceExtra;
+        bits >>= distanceExtra;
+        // Only the longest symbols leave too few bits for the next look-up.
+        if (__builtin_expect(kWordBits - (start & 7) - (pos - start) < kWideBits, 0)) bits = PeekBits(in, pos);
+        e = EntryAt(wide, uint32_t(bits) & wideMask);
+        if (distance < 8) {
+            CopyForward(window + out, window + from, length);
+        } else if (!deflate64) {
+            CopyAhead(window + out, window + from, length);
+        } else {
+            // A later Deflate64 distance may reach the bytes just ahead of the match, which
+            // hold the window's older bytes: they are put back after the copy.
+            uint8_t ahead[16];
+            memcpy(ahead, window + out + length, 16);
+            CopyAhead(window + out, window + from, length);
+            memcpy(window + out + length, ahead, 16);
+        }
+        out += length;
+    }
+    needed = Max(needed, pos + literalBits);
+    if (distanceAt != 0) needed = Max(needed, distanceAt + distanceBits);
+    windowPos = out;
+    c.pos = pos;
+    c.needed = needed;
+    c.valid = 0;  // the careful path reloads its word
+}
+
+// ---- Codes --------------------------------------------------------------------------
+
+// Decodes literal/length and distance codes up to the end-of-block code: the fast path
+// while it can, then one symbol with every test. The fast path leaves the Cancel state to
+// this loop, to which it returns before every window handed to the sink.
 int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& distances) {
     uint8_t* const window = z.window;
     BitCursor c = {z.in, z.bitPos, z.needed, 0, 0};
     uint32_t out = z.windowPos;
     int result = kInflateOk;
+    if (kFastPath) WidenLiterals(literals, z.wideLiterals);
     for (;;) {
         if (*z.cancelState != 0) {
             result = kInflateCancelled;
@@ -424,6 +603,8 @@ int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& d
                 result = kInflateBadData;
                 break;
             }
+        } else if (kFastPath) {
+            DecodeFast(z, literals, distances, c, out);
         }
         HuffmanEntry e = c.LookUp(literals);
         c.Consume(e.bits);
@@ -621,7 +802,8 @@ int RunBlocks(Inflater& z) {
 int InflateBlocks(EntryStream& s, bool deflate64) {
     // The window is cleared so that a distance reaching before the entry's first byte
     // copies zeros.
-    constexpr size_t kBlockSize = kSlidingWindowSize + kInputCapacity + kInputPadding;
+    constexpr size_t kBlockSize =
+        kSlidingWindowSize + kInputCapacity + kInputPadding + kWideEntries * sizeof(HuffmanEntry);
     uint8_t* const block = static_cast<uint8_t*>(malloc(kBlockSize));
     if (!block) return kInflateNoMemory;
     memset(block, 0, kBlockSize);
@@ -630,6 +812,7 @@ int InflateBlocks(EntryStream& s, bool deflate64) {
     z.cancelState = s.host->cancelState;
     z.window = block;
     z.in = block + kSlidingWindowSize;
+    if (kFastPath) z.wideLiterals = reinterpret_cast<HuffmanEntry*>(z.in + kInputCapacity + kInputPadding);
     z.readAheadBefore = s.readAhead;
     z.deflate64 = deflate64;
     FillMethodTables(z.tables, deflate64);

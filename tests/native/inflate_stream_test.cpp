@@ -236,6 +236,13 @@ std::vector<int> Lengths(size_t n, std::initializer_list<std::pair<int, int>> se
     return l;
 }
 
+// Bytes after the stream, as an archive has them: with 32 of them ahead of a symbol the
+// decoder takes its fast path, which short streams would never reach.
+void ArchiveGoesOn(BitWriter& w) {
+    w.AlignToByte();
+    for (int i = 0; i < 40; ++i) w.Bits(0x5A, 8);
+}
+
 const std::vector<HandMade>& HandMadeCases() {
     static const std::vector<HandMade> cases = {
         {"block type 3", false, [](BitWriter& w) { BlockHeader(w, true, 3); }, kInflateBadCode, nullptr},
@@ -364,6 +371,39 @@ const std::vector<HandMade>& HandMadeCases() {
              FixedSymbol(w, 256);
          },
          kInflateBadData, nullptr},
+        {"Deflate64: a distance of 65,535 reads the cleared bytes just past a short match", true,
+         [](BitWriter& w) {
+             BlockHeader(w, true, 1);
+             for (char c = 'a'; c <= 'j'; ++c) FixedSymbol(w, c);
+             FixedMatch(w, 3, 8);  // copied a word at a time, past its end
+             FixedSymbol(w, 264);  // length 10
+             w.Code(31, 5);
+             w.Bits(65535 - 49153, 14);
+             FixedSymbol(w, 256);
+             ArchiveGoesOn(w);
+         },
+         kInflateOk, nullptr},
+        {"the longest symbol, then a 10-bit code whose last bit is 1", false,
+         [](BitWriter& w) {
+             // Literal/length: 'A' 1 bit, 257..263 2 to 8 bits, 'K' 'L' 'M' 10 bits ('K' and
+             // 'L' alone behind their 9-bit prefix), 264..267 11 to 14, 256 and 284 15 bits (a
+             // long end-of-block code keeps the first level at 9 bits); distance code i 1 + i
+             // bits (i < 14), 28 and 29 15.
+             std::vector<int> lit = Lengths(285, {{'A', 1}, {'K', 10}, {'L', 10}, {'M', 10}, {256, 15}, {284, 15}});
+             for (int i = 0; i < 7; ++i) lit[size_t(257 + i)] = 2 + i;
+             for (int i = 0; i < 4; ++i) lit[size_t(264 + i)] = 11 + i;
+             std::vector<int> dist = Lengths(30, {{28, 15}, {29, 15}});
+             for (int i = 0; i < 14; ++i) dist[size_t(i)] = 1 + i;
+             DynamicCodes d = Dynamic(lit, dist);
+             d.Header(w, true);
+             while (w.bitCount % 8 != 7) d.Symbol(w, 'A');
+             d.Symbol(w, 284), w.Bits(30, 5);  // length 257
+             d.Distance(w, 29), w.Bits(8191, 13);  // distance 32,768: 48 bits in all
+             d.Symbol(w, 'L');
+             d.Symbol(w, 256);
+             ArchiveGoesOn(w);
+         },
+         kInflateOk, nullptr},
         {"distance code 31 in method 8", false,
          [](BitWriter& w) {
              BlockHeader(w, true, 1);
