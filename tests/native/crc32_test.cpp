@@ -53,8 +53,8 @@ TEST_F(Crc32, EveryShortLengthAtEveryAlignment) {
     for (size_t align = 0; align < 16; ++align)
         for (size_t size = 0; size <= 320; ++size) {
             const uint32_t expected = Zlib(bytes.data() + align, size);
-            ASSERT_EQ(UpdateCrc(0, bytes.data() + align, size), expected) << "size " << size << " at alignment " << align;
-            ASSERT_EQ(ByTable(bytes.data() + align, size), expected) << "size " << size << " at alignment " << align;
+            ASSERT_EQ(UpdateCrc(0, bytes.data() + align, size), expected) << "size " << size << " at " << align;
+            ASSERT_EQ(ByTable(bytes.data() + align, size), expected) << "size " << size << " at " << align;
         }
 }
 
