@@ -1,13 +1,13 @@
 // Progress window: the one modeless window of an extraction run, owner of every dialog
 // and message box of the worker. It belongs to the main thread; the worker reaches it
-// through synchronous sends of these private messages, and moves its bar with
-// ShowProgress.
+// only through synchronous sends of these private messages.
 #pragma once
 
 #include <windows.h>
 
 #include <stdint.h>
 
+constexpr UINT kMsgSetPosition = 1004;  // lParam: bar position in KiB
 constexpr UINT kMsgPlayAnimation = 1025;
 constexpr UINT kMsgStopAnimation = 1026;
 
@@ -20,8 +20,8 @@ constexpr uint32_t kProgressSteps = 256;
 // `centralDirectoryKib`, the position in KiB that reading reaches at the central directory.
 HWND OpenProgressWindow(uint32_t centralDirectoryKib);
 
-// Worker: the archive position, in KiB, for the bar. Only a position in a new step goes
-// on, and without waiting for the main thread: one pixel of the window is marked for
-// painting, and the main thread hands the bar the newest position when it paints. A burst
-// of positions thus costs one repaint, and decoding never waits for one.
+// Worker: the archive position, in KiB, for the bar. A position in a new step is sent
+// (kMsgSetPosition), so the worker never runs more than a step ahead of the window and
+// of a Cancel waiting there; the window paints the bar when it has nothing else to do, so
+// a burst of positions costs one repaint, and decoding does not wait for it.
 void ShowProgress(uint32_t kib);

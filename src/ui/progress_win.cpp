@@ -13,12 +13,10 @@ namespace {
 HWND g_progressBar;
 HMODULE g_shellLibrary;
 HWND g_animation;
+uint32_t g_barPosition;  // the newest position in KiB, given to the bar when it is painted
 
-// The bar's position in KiB: written by the worker (ShowProgress), read by the main
-// thread when it paints the window.
-volatile uint32_t g_barPosition;
 // Worker only, once the window exists: KiB in one step of the bar (at least 1), and the
-// step it was last given.
+// step it was last sent.
 uint32_t g_barStep;
 uint32_t g_barShownStep;
 
@@ -52,6 +50,15 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         case WM_INITDIALOG:
             OnInit(dialog, uint32_t(lParam));
             return TRUE;
+        case kMsgSetPosition: {
+            g_barPosition = uint32_t(lParam);
+            // A corner that no control covers: the default painting leaves it as it is.
+            RECT corner;
+            corner.left = corner.top = 0;
+            corner.right = corner.bottom = 1;
+            InvalidateRect(dialog, &corner, FALSE);
+            return FALSE;
+        }
         case WM_PAINT:  // the default paints the dialog after this
             SendMessageA(g_progressBar, PBM_SETPOS, WPARAM(g_barPosition), 0);
             return FALSE;
@@ -85,12 +92,7 @@ void ShowProgress(uint32_t kib) {
     const uint32_t step = kib / g_barStep;
     if (step == g_barShownStep) return;
     g_barShownStep = step;
-    g_barPosition = kib;
-    // A corner that no control covers: the default painting leaves it as it is.
-    RECT corner;
-    corner.left = corner.top = 0;
-    corner.right = corner.bottom = 1;
-    InvalidateRect(g_progressWindow, &corner, FALSE);
+    SendMessageA(g_progressWindow, kMsgSetPosition, 0, LPARAM(kib));
 }
 
 HWND OpenProgressWindow(uint32_t centralDirectoryKib) {

@@ -16,19 +16,29 @@ for how in button esc close; do
   rm -rf "out-$how"
   make_sfx -o "cancel.exe" -d "$(winpath "out-$how")" --skip-dialog --overwrite big.zip >/dev/null
   start_stub cancel.exe
+  # The program itself: for a 32-bit image the child of `timeout`; a 64-bit one Wine starts
+  # through start.exe as a process of its own, whose command line names the file in full.
+  stub=
+  until [ -n "$stub" ]; do
+    stub=$(pgrep -P "$STUB_PID" -x cancel.exe; pgrep -f -- "$(basename "$E2E_WORK").cancel\.exe") || sleep 0.01
+  done
+  # Catch it while the large entry is being written (the first entry is in place and a
+  # temporary file has data), hold it still, find its window, queue the cancel, and let it
+  # go on: it meets the cancel mid-entry. The watch uses shell builtins only, which keep
+  # up with a stub that writes the whole entry in a few tenths of a second.
+  large=
+  for _ in $(seq 500000); do
+    [ -e "out-$how/1-first.txt" ] && for f in "out-$how"/~*; do [ -s "$f" ] && large=$f; done
+    [ -n "$large" ] && break
+  done
+  kill -STOP $stub
   driver wait "Decompressing..." >/dev/null
-  # Catch the program while the large entry is being written (its temporary file grows),
-  # hold it still (the program, not the `timeout` around it), queue the cancel, and let it
-  # go on: it meets the cancel mid-entry.
-  for _ in $(seq 1000); do [ -n "$(find "out-$how" -name '~*' -size +64k 2>/dev/null)" ] && break; sleep 0.01; done
-  stub=$(pgrep -P "$STUB_PID")
-  kill -STOP "$stub"
   case $how in
     button) driver click "Decompressing..." 2 ;;
     esc) driver key "Decompressing..." esc ;;
     close) driver close "Decompressing..." ;;
   esac
-  kill -CONT "$stub"
+  kill -CONT $stub
   wait_stub
   expect_eq "$how: exit code" "$STUB_STATUS" 0
   check "$how: the entry before stays" test -f "out-$how/1-first.txt"
