@@ -12,16 +12,27 @@ echo "last" > src/3-last.txt
 (cd src && zip -q -0 -X ../big.zip 1-first.txt 2-large.bin 3-last.txt)
 rm -rf src
 
+# The program itself, named cancel.exe: for a 32-bit image the child of `timeout`; a
+# 64-bit one Wine starts through start.exe as a process of its own, with this test's
+# folder on its command line.
+stub_process() {
+  local pid found=1
+  for pid in $(pgrep -x cancel.exe); do
+    if [ "$(ps -o ppid= -p "$pid" | tr -d ' ')" = "$STUB_PID" ] ||
+       grep -qF "$(basename "$E2E_WORK")" "/proc/$pid/cmdline" 2>/dev/null; then
+      echo "$pid"
+      found=0
+    fi
+  done
+  return $found
+}
+
 for how in button esc close; do
   rm -rf "out-$how"
   make_sfx -o "cancel.exe" -d "$(winpath "out-$how")" --skip-dialog --overwrite big.zip >/dev/null
   start_stub cancel.exe
-  # The program itself: for a 32-bit image the child of `timeout`; a 64-bit one Wine starts
-  # through start.exe as a process of its own, whose command line names the file in full.
   stub=
-  until [ -n "$stub" ]; do
-    stub=$(pgrep -P "$STUB_PID" -x cancel.exe; pgrep -f -- "$(basename "$E2E_WORK").cancel\.exe") || sleep 0.01
-  done
+  until [ -n "$stub" ]; do stub=$(stub_process) || sleep 0.01; done
   # Catch it while the large entry is being written (the first entry is in place and a
   # temporary file has data), hold it still, find its window, queue the cancel, and let it
   # go on: it meets the cancel mid-entry. The watch uses shell builtins only, which keep
