@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark against optimised builds for 64-bit and 32-bit x86 (the native
-# benchmarks, with zlib and libdeflate of the same width), the packing benchmark, then the
-# whole extraction with the 64-bit and the 32-bit stub under Wine, and ends with one table
-# of the ratios side by side.
+# benchmarks, with zlib and libdeflate of the same width), the other bench/bench-*.sh
+# scripts once, then the whole extraction with the 64-bit and the 32-bit stub under Wine,
+# and ends with one table of the ratios side by side.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -38,8 +38,12 @@ for bits in 64 32; do
     collect "$bits" < <(bash "$script" "$build")
   done
 done
-printf '\n=== bench/bench-pack.sh (64-bit)\n'
-bash bench/bench-pack.sh build/native
+# The others measure tools or the stub, not our code at a width: once.
+for script in bench/bench-*.sh; do
+  case $script in bench/bench-crc.sh | bench/bench-inflate.sh | bench/bench-legacy.sh | bench/bench-stub.sh) continue ;; esac
+  printf '\n=== %s\n' "$script"
+  bash "$script" build/native
+done
 printf '\n=== bench/bench-stub.sh\n'
 collect stub < <(bash bench/bench-stub.sh build/native build/bench-data/mixed100.zip build/win64/dudore-stub64.exe \
   build/win32/dudore-stub32.exe)
