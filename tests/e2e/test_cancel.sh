@@ -33,16 +33,16 @@ for how in button esc close; do
   start_stub cancel.exe
   stub=
   until [ -n "$stub" ]; do stub=$(stub_process) || sleep 0.01; done
-  # Catch it while the large entry is being written (the first entry is in place and a
-  # temporary file has data), hold it still, find its window, queue the cancel, and let it
-  # go on: it meets the cancel mid-entry. The watch uses shell builtins only, which keep
-  # up with a stub that writes the whole entry in a few tenths of a second.
-  large=
-  for _ in $(seq 500000); do
-    [ -e "out-$how/1-first.txt" ] && for f in "out-$how"/~*; do [ -s "$f" ] && large=$f; done
-    [ -n "$large" ] && break
+  # Let it run in slices of a few milliseconds until it is at the large entry (the first
+  # entry in place and a temporary file there), so that however slowly this shell runs
+  # it cannot miss the entry; then, held still, find its window, queue the cancel, and let
+  # it go on: it meets the cancel within a step of the bar.
+  for _ in $(seq 3000); do
+    kill -STOP $stub
+    [ -e "out-$how/1-first.txt" ] && compgen -G "out-$how/~*" >/dev/null && break
+    kill -CONT $stub
+    sleep 0.005
   done
-  kill -STOP $stub
   driver wait "Decompressing..." >/dev/null
   case $how in
     button) driver click "Decompressing..." 2 ;;
