@@ -9,7 +9,10 @@ else()
   set(DUDORE_MANIFEST_ARCH X86)
   set(DUDORE_ENTRY _ProcessEntry@0)
   # Win32 guarantees 4-byte stack alignment and the stub uses no SSE: keeping 16 costs code.
-  set(DUDORE_STUB_ARCH_OPTIONS -mpreferred-stack-boundary=2)
+  # Stack probes force -maccumulate-outgoing-args (a mov per argument and a stack
+  # adjustment after every stdcall, about 2 KB in all); without them a frame must never
+  # skip the guard page below the stack, so the build holds every frame under one page.
+  set(DUDORE_STUB_ARCH_OPTIONS -mpreferred-stack-boundary=2 -mno-stack-arg-probe -Werror=frame-larger-than=3584)
 endif()
 set(DUDORE_STUB dudore-stub${DUDORE_BITS})
 
@@ -17,7 +20,10 @@ set(DUDORE_STUB dudore-stub${DUDORE_BITS})
 # nothing but system DLLs. C headers only (-nostdinc++).
 set(DUDORE_STUB_COMPILE_OPTIONS
   # No -fdata-sections: on PE it moves zero-initialised data out of .bss into the file.
-  -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+  # No IPA constant propagation: a copy of a function made for one global's address
+  # reaches every field by absolute address, longer than base and offset, and each one
+  # needs a base relocation.
+  -Oz -fno-ipa-cp -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
   -ffunction-sections -fno-ident -nostdinc++ -fno-threadsafe-statics
   -fno-stack-protector -fomit-frame-pointer ${DUDORE_WARNINGS})
 set(DUDORE_STUB_DEFINITIONS __USE_MINGW_ANSI_STDIO=0 WIN32_LEAN_AND_MEAN NOMINMAX)
@@ -55,7 +61,7 @@ target_compile_options(${DUDORE_STUB} PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS} ${D
 # writes base relocations behind the LTO plugin, so the first link (without them) keeps the
 # optimised object (-save-temps, one partition) and a plain second link makes the image
 # from it with its relocations: dynamic base (ASLR) and NX.
-set(DUDORE_STUB_LINK_OPTIONS -Os ${DUDORE_STUB_ARCH_OPTIONS} -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY}
+set(DUDORE_STUB_LINK_OPTIONS -Oz -fno-ipa-cp ${DUDORE_STUB_ARCH_OPTIONS} -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY}
   -Wl,--gc-sections -Wl,--fatal-warnings -s -Wl,-T,${DUDORE_STUB_LINKER_SCRIPT})
 target_link_options(${DUDORE_STUB} PRIVATE -flto -flto-partition=one -save-temps ${DUDORE_STUB_LINK_OPTIONS}
   -Wl,--disable-reloc-section -Wl,--disable-dynamicbase)

@@ -52,7 +52,8 @@ bool Utf8NameToAnsi(char* name) {
     if (!utf8) MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, kUtf8NameSize);
     wide[kUtf8NameSize - 1] = 0;
     // Twice the units: room for a double-byte character each, so the length is known.
-    char ansi[2 * kUtf8NameSize];
+    // Static: with the units it would pass a page of stack. One thread converts at a time.
+    static char ansi[2 * kUtf8NameSize];
     BOOL lost = FALSE;
     // A UTF-8 code page holds everything, and takes no question about what it lost.
     const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi, sizeof ansi, nullptr,
