@@ -75,7 +75,7 @@ add_custom_command(TARGET ${DUDORE_STUB} POST_BUILD
   COMMAND ${CMAKE_CXX_COMPILER} -mwindows ${DUDORE_STUB_LINK_OPTIONS} -Wl,--dynamicbase -Wl,--nxcompat
           ${DUDORE_STUB}.ltrans0.ltrans.o $<FILTER:$<TARGET_OBJECTS:${DUDORE_STUB}>,INCLUDE,\\.res$>
           ${DUDORE_STUB_LIB_FLAGS} -lgcc -o $<TARGET_FILE:${DUDORE_STUB}>
-  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/pe_drop_dos_stub.py $<TARGET_FILE:${DUDORE_STUB}>
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/pe_compact.py $<TARGET_FILE:${DUDORE_STUB}>
   COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${DUDORE_STUB}> -P ${PROJECT_SOURCE_DIR}/cmake/PrintSize.cmake
   VERBATIM)
 
