@@ -18,10 +18,7 @@
 namespace {
 
 constexpr size_t kEndWindow = 256;
-constexpr size_t kEndFields = 20;  // an end record up to its central directory offset
 constexpr size_t kEndRecordSize = 22;  // with its comment length
-constexpr size_t kLocatorSize = 20;
-constexpr size_t kZip64EndSize = 56;  // without extensible data, as every writer makes it
 constexpr size_t kLocalHeaderSize = 26;
 constexpr size_t kCentralHeaderSize = 42;
 constexpr size_t kScanOverlap = 20;  // a window's last bytes start the next window
@@ -29,7 +26,8 @@ constexpr uint32_t kEscape32 = 0xFFFFFFFF;
 constexpr uint16_t kTagZip64 = 0x0001;
 constexpr uint16_t kTagUnicodePath = 0x7075;
 
-// Fields are little-endian, as the machines we build for are: one load each.
+// Fields are little-endian, as the machines we build for are: records are read as they
+// lie, and fields at any alignment with one load each.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
 uint16_t Read16(const uint8_t* p) {
     uint16_t v;
@@ -47,17 +45,52 @@ uint64_t Read64(const uint8_t* p) {
     return v;
 }
 
+// The end records from their signatures on, as stored; the end record up to its central
+// directory offset.
+struct __attribute__((packed)) EndRecord {
+    uint8_t signature[4];
+    uint16_t disk, centralDisk, entriesOnDisk, entries;
+    uint32_t size, offset;
+};
+struct __attribute__((packed)) Zip64Locator {
+    uint8_t signature[4];
+    uint32_t endDisk;
+    uint64_t endOffset;
+    uint32_t disks;
+};
+// Without extensible data, as every writer makes it.
+struct __attribute__((packed)) Zip64EndRecord {
+    uint8_t signature[4];
+    uint64_t recordSize;  // of what follows this field
+    uint16_t versionMadeBy, versionNeeded;
+    uint32_t disk, centralDisk;
+    uint64_t entriesOnDisk, entries, size, offset;
+};
+
 bool IsSignature(const uint8_t* p, uint8_t a, uint8_t b) {
     return p[0] == 'P' && p[1] == 'K' && p[2] == a && p[3] == b;
 }
 
-bool ReadAt(FILE* file, uint64_t position, uint8_t* buffer, size_t size) {
-    return SeekTo(file, position) && fread(buffer, 1, size, file) == size;
+bool ReadAll(FILE* file, void* buffer, size_t size) { return fread(buffer, 1, size, file) == size; }
+
+bool ReadAt(FILE* file, uint64_t position, void* buffer, size_t size) {
+    return SeekTo(file, position) && ReadAll(file, buffer, size);
 }
 
 bool SignatureAt(FILE* file, uint64_t position, uint8_t a, uint8_t b) {
     uint8_t signature[4];
     return ReadAt(file, position, signature, sizeof signature) && IsSignature(signature, a, b);
+}
+
+// Reads and drops `count` bytes. False if the file ends first.
+bool Skip(FILE* file, uint32_t count) {
+    uint8_t skipped[64];
+    while (count != 0) {
+        const uint32_t chunk = count < sizeof skipped ? count : uint32_t(sizeof skipped);
+        if (!ReadAll(file, skipped, chunk)) return false;
+        count -= chunk;
+    }
+    return true;
 }
 
 // ---- extra fields -------------------------------------------------------------------
@@ -77,46 +110,44 @@ bool ReadExtras(FILE* file, uint32_t length, uint32_t storedNameCrc, Extras& ext
     extras.unicodePath = false;
     while (length >= 4) {
         uint8_t header[5];
-        if (fread(header, 1, 4, file) != 4) return false;
+        if (!ReadAll(file, header, 4)) return false;
         length -= 4;
         const uint16_t tag = Read16(header);
-        const uint32_t size = Read16(header + 2) < length ? Read16(header + 2) : length;
-        uint32_t used = 0;
+        uint32_t size = Read16(header + 2) < length ? Read16(header + 2) : length;
+        length -= size;
         if (tag == kTagZip64 && size <= sizeof extras.zip64) {
-            if (fread(extras.zip64, 1, size, file) != size) return false;
-            extras.zip64Size = used = size;
-        } else if (tag == kTagUnicodePath && size >= 5 && size - 5 < kUtf8NameSize && !extras.unicodePath) {
+            extras.zip64Size = size;
+            if (!ReadAll(file, extras.zip64, size)) return false;
+            continue;
+        }
+        if (tag == kTagUnicodePath && size >= 5 && size - 5 < kUtf8NameSize && !extras.unicodePath) {
             // Version 1, the CRC-32 of the stored name, then the name in UTF-8. A CRC that
             // differs means the stored name was changed afterwards: the field is stale.
-            if (fread(header, 1, 5, file) != 5) return false;
-            used = 5;
+            if (!ReadAll(file, header, 5)) return false;
+            size -= 5;
             if (header[0] == 1 && Read32(header + 1) == storedNameCrc) {
-                const uint32_t nameLength = size - 5;
-                if (fread(name, 1, nameLength, file) != nameLength) return false;
-                name[nameLength] = 0;
-                extras.unicodePath = strlen(name) == nameLength;  // no zero inside the name
-                used = size;
+                if (!ReadAll(file, name, size)) return false;
+                name[size] = 0;
+                extras.unicodePath = strlen(name) == size;  // no zero inside the name
+                continue;
             }
         }
-        for (uint8_t skipped[64]; used < size;) {
-            const uint32_t chunk = size - used < sizeof skipped ? size - used : uint32_t(sizeof skipped);
-            if (fread(skipped, 1, chunk, file) != chunk) return false;
-            used += chunk;
-        }
-        length -= size;
+        if (!Skip(file, size)) return false;
     }
-    uint8_t rest[4];
-    return fread(rest, 1, length, file) == length;
+    return Skip(file, length);
 }
 
 // The ZIP64 field holds a 64-bit value for each 32-bit field that is escaped, in the
-// format's order; `escaped` lists which of up to three are. Unescaped ones keep `values`.
-void TakeZip64Values(const Extras& extras, const bool* escaped, uint64_t* values, int count) {
+// format's order: the uncompressed size, the compressed size, then offsets that the
+// reader does not use. Each size that holds the escape (either with `both`) takes the
+// next value; the others keep theirs.
+void TakeZip64Sizes(const Extras& extras, uint64_t& uncompressed, uint64_t& compressed, bool both) {
+    uint64_t* const sizes[] = {&uncompressed, &compressed};
     uint32_t at = 0;
-    for (int i = 0; i < count; ++i) {
-        if (!escaped[i]) continue;
+    for (uint64_t* size : sizes) {
+        if (!both && *size != kEscape32) continue;
         if (at + 8 > extras.zip64Size) return;
-        values[i] = Read64(extras.zip64 + at);
+        *size = Read64(extras.zip64 + at);
         at += 8;
     }
 }
@@ -139,55 +170,41 @@ uint64_t FindSignature(FILE* file, uint64_t from, uint64_t limit, uint8_t a, uin
     return limit;
 }
 
+// A local value that is 0 (or still escaped) comes from the central record.
+void TakeIfUnknown(uint64_t& local, uint64_t central) {
+    if (local == 0 || local == kEscape32) local = central;
+}
+
 // Finds the next central record from the cursor and completes `entry` from it. Returns
-// the attributes byte, or 0 (and the cursor becomes 0) when none is left.
-uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry, uint32_t storedNameCrc) {
+// the attributes byte, or 0 (and the cursor becomes 0) when none is left. `scratch`
+// (kUtf8NameSize) takes a Unicode Path field's name.
+uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry, uint32_t storedNameCrc, char* scratch) {
     if (reader.centralCursor == 0) return 0;
     FILE* file = reader.archive;
     const uint64_t record = FindSignature(file, reader.centralCursor, reader.end, 1, 2);
-    uint8_t h[kCentralHeaderSize];
-    if (record == reader.end || !ReadAt(file, record + 4, h, sizeof h)) {
+    CentralRecord c;
+    if (record == reader.end || !ReadAt(file, record + 4, &c, kCentralHeaderSize)) {
         reader.centralCursor = 0;
         return 0;
     }
-    CentralRecord& c = reader.central;
-    c.versionMadeBy = h[0];
-    c.hostSystem = h[1];
-    c.versionNeeded = h[2];
-    c.versionNeededHost = h[3];
-    c.flags = Read16(h + 4);
-    c.method = Read16(h + 6);
-    c.dosDateTime = Read32(h + 8);
-    c.crc32 = Read32(h + 12);
-    c.nameLength = Read16(h + 24);
-    c.extraLength = Read16(h + 26);
-    c.commentLength = Read16(h + 28);
-    c.diskNumberStart = Read16(h + 30);
-    c.internalAttributes = Read16(h + 32);
-    c.externalAttributes = Read32(h + 34);
-    uint64_t values[3] = {Read32(h + 20), Read32(h + 16), Read32(h + 38)};
-    const bool escaped[3] = {values[0] == kEscape32, values[1] == kEscape32, values[2] == kEscape32};
+    reader.central = c;
+    uint64_t uncompressed = c.uncompressedSize, compressed = c.compressedSize;
     // The extra fields follow the name; the next search starts after the name all the
     // same and passes over them byte by byte.
     const uint64_t afterName = record + 4 + kCentralHeaderSize + c.nameLength;
     Extras extras;
-    char unicodeName[kUtf8NameSize];
-    if (SeekTo(file, afterName) && ReadExtras(file, c.extraLength, storedNameCrc, extras, unicodeName)) {
-        TakeZip64Values(extras, escaped, values, 3);
+    if (SeekTo(file, afterName) && ReadExtras(file, c.extraLength, storedNameCrc, extras, scratch)) {
+        TakeZip64Sizes(extras, uncompressed, compressed, false);
         if (extras.unicodePath && !entry.utf8Name) {
-            memcpy(entry.name, unicodeName, strlen(unicodeName) + 1);
+            memcpy(entry.name, scratch, strlen(scratch) + 1);
             entry.utf8Name = true;
         }
     }
-    c.uncompressedSize = values[0];
-    c.compressedSize = values[1];
-    c.localHeaderOffset = values[2];
 
-    // A local value that is 0 (or still escaped) comes from the central record.
     if (entry.extraLength == 0) entry.extraLength = c.extraLength;
     if (entry.crc32 == 0) entry.crc32 = c.crc32;
-    if (entry.compressedSize == 0 || entry.compressedSize == kEscape32) entry.compressedSize = c.compressedSize;
-    if (entry.uncompressedSize == 0 || entry.uncompressedSize == kEscape32) entry.uncompressedSize = c.uncompressedSize;
+    TakeIfUnknown(entry.compressedSize, compressed);
+    TakeIfUnknown(entry.uncompressedSize, uncompressed);
     // No valid DOS date is 0: some streaming writers leave the local date-time empty.
     if (entry.DosDateTime() == 0) {
         entry.time = uint16_t(c.dosDateTime);
@@ -195,8 +212,8 @@ uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry, uint32_t stor
     }
     if (entry.flags & kFlagDataDescriptor) {
         entry.crc32 = c.crc32;
-        entry.compressedSize = c.compressedSize;
-        entry.uncompressedSize = c.uncompressedSize;
+        entry.compressedSize = compressed;
+        entry.uncompressedSize = uncompressed;
     }
     reader.centralCursor = afterName;
     return c.externalAttributes & 0xF7;
@@ -205,30 +222,17 @@ uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry, uint32_t stor
 // ---- local headers ------------------------------------------------------------------
 
 // The file stands just after a "PK\3\4". True when the header is acceptable; the file is
-// then back at the first byte of the entry's data.
-bool ParseLocalHeader(ZipReader& reader, EntryRecord& entry) {
+// then back at the first byte of the entry's data. `stored` (kUtf8NameSize) is scratch.
+bool ParseLocalHeader(ZipReader& reader, EntryRecord& entry, char* stored) {
     FILE* file = reader.archive;
-    uint8_t h[kLocalHeaderSize];
-    if (fread(h, 1, sizeof h, file) != sizeof h) return false;
-    entry.versionNeeded = Read16(h);
-    entry.flags = Read16(h + 2);
-    entry.method = Read16(h + 4);
-    entry.time = Read16(h + 6);
-    entry.date = Read16(h + 8);
-    entry.crc32 = Read32(h + 10);
-    entry.compressedSize = Read32(h + 14);
-    entry.uncompressedSize = Read32(h + 18);
-    entry.nameLength = Read16(h + 22);
-    entry.extraLength = Read16(h + 24);
+    if (!ReadAll(file, &entry.versionNeeded, kLocalHeaderSize)) return false;
     entry.attributes = 0;
     entry.utf8Name = (entry.flags & kFlagUtf8) != 0;
 
     if (entry.method > 9 || entry.method == 7) return false;
     // A UTF-8 name may take up to three bytes a character where the code page takes two.
     const size_t limit = entry.utf8Name ? kUtf8NameSize - 1 : kStoredNameLimit;
-    if (entry.nameLength > limit) return false;
-    char stored[kUtf8NameSize];
-    if (fread(stored, 1, entry.nameLength, file) != entry.nameLength) return false;
+    if (entry.nameLength > limit || !ReadAll(file, stored, entry.nameLength)) return false;
     const size_t kept = entry.utf8Name || entry.nameLength < kNameSize ? entry.nameLength : kNameSize - 1;
     memcpy(entry.name, stored, kept);
     entry.name[kept] = 0;
@@ -242,15 +246,14 @@ bool ParseLocalHeader(ZipReader& reader, EntryRecord& entry) {
         entry.utf8Name = true;
     }
     // A local ZIP64 field holds both sizes, uncompressed first, whichever are escaped.
-    uint64_t sizes[2] = {entry.uncompressedSize, entry.compressedSize};
-    const bool escaped[2] = {sizes[0] == kEscape32 || extras.zip64Size >= 16, sizes[1] == kEscape32 || extras.zip64Size >= 16};
-    if (sizes[0] == kEscape32 || sizes[1] == kEscape32) TakeZip64Values(extras, escaped, sizes, 2);
-    entry.uncompressedSize = sizes[0];
-    entry.compressedSize = sizes[1];
+    entry.uncompressedSize = entry.storedUncompressedSize;
+    entry.compressedSize = entry.storedCompressedSize;
+    if (entry.storedUncompressedSize == kEscape32 || entry.storedCompressedSize == kEscape32)
+        TakeZip64Sizes(extras, entry.uncompressedSize, entry.compressedSize, extras.zip64Size >= 16);
 
     const int64_t dataStart = PositionOf(file);
     if (dataStart < 0) return false;
-    entry.attributes = MatchCentralRecord(reader, entry, storedNameCrc);
+    entry.attributes = uint16_t(MatchCentralRecord(reader, entry, storedNameCrc, stored));
     return SeekTo(file, uint64_t(dataStart));
 }
 
@@ -268,7 +271,7 @@ bool FindEndRecord(FILE* file, uint64_t length, uint64_t& found) {
         if (!SeekTo(file, low)) return any;
         const size_t count = fread(window, 1, size_t(high - low) + kEndRecordSize, file);
         for (size_t p = size_t(high - low); p-- > 0;) {
-            if (p + kEndFields > count || !IsSignature(window + p, 5, 6)) continue;
+            if (p + sizeof(EndRecord) > count || !IsSignature(window + p, 5, 6)) continue;
             // The record whose comment ends the archive is the archive's own; a signature in
             // a comment or in a stored archive near the end is not.
             if (p + kEndRecordSize <= count && low + p + kEndRecordSize + Read16(window + p + 20) == length) {
@@ -296,22 +299,23 @@ struct Directory {
 // Reads the end record at `at` (and the ZIP64 records it leads to). False for an archive
 // that cannot be read: split or spanned, or a ZIP64 form that is not there.
 bool ReadDirectory(FILE* file, uint64_t at, Directory& d) {
-    uint8_t e[kEndFields];
-    if (!ReadAt(file, at, e, sizeof e)) return false;
-    uint32_t disk = Read16(e + 4), centralDisk = Read16(e + 6);
-    d = {Read32(e + 16), Read32(e + 12), Read16(e + 10), at};
-    uint8_t locator[kLocatorSize];
-    if (at >= kLocatorSize && ReadAt(file, at - kLocatorSize, locator, sizeof locator) && IsSignature(locator, 6, 7)) {
+    EndRecord e;
+    if (!ReadAt(file, at, &e, sizeof e)) return false;
+    uint32_t disk = e.disk, centralDisk = e.centralDisk;
+    d = {e.offset, e.size, e.entries, at};
+    Zip64Locator locator;
+    if (at >= sizeof locator && ReadAt(file, at - sizeof locator, &locator, sizeof locator) &&
+        IsSignature(locator.signature, 6, 7)) {
         // The ZIP64 end record lies right before its locator; its own offset may count
         // from the archive's start, so it is looked for where it must be.
-        const uint64_t locatorAt = at - kLocatorSize;
-        uint8_t z[kZip64EndSize];
-        if (locatorAt < kZip64EndSize || !ReadAt(file, locatorAt - kZip64EndSize, z, sizeof z) ||
-            !IsSignature(z, 6, 6) || Read64(z + 4) != kZip64EndSize - 12 || Read32(locator + 16) > 1)
+        const uint64_t locatorAt = at - sizeof locator;
+        Zip64EndRecord z;
+        if (locatorAt < sizeof z || !ReadAt(file, locatorAt - sizeof z, &z, sizeof z) || !IsSignature(z.signature, 6, 6) ||
+            z.recordSize != sizeof z - 12 || locator.disks > 1)
             return false;
-        disk = Read32(z + 16);
-        centralDisk = Read32(z + 20);
-        d = {Read64(z + 48), Read64(z + 40), Read64(z + 32), locatorAt - kZip64EndSize};
+        disk = z.disk;
+        centralDisk = z.centralDisk;
+        d = {z.offset, z.size, z.entries, locatorAt - sizeof z};
     } else if (d.offset == kEscape32) {
         return false;  // a ZIP64 archive whose ZIP64 records are missing
     }
@@ -351,6 +355,7 @@ bool FindCentralDirectory(ZipReader& reader) {
 
 int NextEntry(ZipReader& reader, EntryRecord& entry, uint8_t* window) {
     FILE* file = reader.archive;
+    char stored[kUtf8NameSize];  // the stored name and a Unicode Path field's name
     for (;;) {
         const int64_t start = PositionOf(file);
         if (start < 0 || uint64_t(start) >= reader.centralStart) return 0;
@@ -365,7 +370,7 @@ int NextEntry(ZipReader& reader, EntryRecord& entry, uint8_t* window) {
             if (!IsSignature(window + i, 3, 4)) continue;
             reader.entryStart = uint64_t(start) + i;
             if (!SeekTo(file, reader.entryStart + 4)) return 0;
-            if (ParseLocalHeader(reader, entry)) return 1;
+            if (ParseLocalHeader(reader, entry, stored)) return 1;
             SeekTo(file, afterRead);
         }
         if (!SeekTo(file, afterRead - kScanOverlap)) return 0;

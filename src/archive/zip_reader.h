@@ -27,17 +27,21 @@ constexpr uint32_t kAttributeFolder = 0x10;
 
 // One entry: its local header, completed from the matched central record.
 struct EntryRecord {
+    uint16_t attributes;  // low byte of the central external attributes, volume bit cleared
+    // The local header's 26 bytes behind its signature, as stored: read in one piece.
     uint16_t versionNeeded;
     uint16_t flags;
     uint16_t method;
     uint16_t time;  // time then date: together the DOS date-time, date in the high half
     uint16_t date;
     uint32_t crc32;
-    uint64_t compressedSize;  // lowered by 12 once a password opened an encrypted entry
-    uint64_t uncompressedSize;
+    uint32_t storedCompressedSize;  // 0xFFFFFFFF: the size is in the ZIP64 field
+    uint32_t storedUncompressedSize;
     uint16_t nameLength;  // as stored
     uint16_t extraLength;
-    uint32_t attributes;  // low byte of the central external attributes, volume bit cleared
+    // The sizes themselves: stored, from the ZIP64 field, or from the central record.
+    uint64_t compressedSize;  // lowered by 12 once a password opened an encrypted entry
+    uint64_t uncompressedSize;
     // The name holds UTF-8 (flag bit 11, or an Info-ZIP Unicode Path field that matched
     // the stored name): up to 1023 bytes, for the program around the reader to convert.
     // Otherwise the stored bytes, at most 259 of them.
@@ -46,21 +50,23 @@ struct EntryRecord {
 
     uint32_t DosDateTime() const { return uint32_t(date) << 16 | time; }
 };
+static_assert(offsetof(EntryRecord, extraLength) + 2 - offsetof(EntryRecord, versionNeeded) == 26, "as stored");
 
-// The central directory record matched last. Only flags, date-time and CRC-32 are used
-// outside the reader (the password check byte comes from them). Sizes and the offset
-// are the ZIP64 values where the record escapes its 32-bit fields.
+// The central directory record matched last: its 42 bytes behind the signature, as
+// stored. Only flags, date-time and CRC-32 are used outside the reader (the password
+// check byte comes from them).
 struct CentralRecord {
     uint8_t versionMadeBy, hostSystem, versionNeeded, versionNeededHost;
     uint16_t flags;
     uint16_t method;
     uint32_t dosDateTime;  // time in the low half
     uint32_t crc32;
-    uint64_t compressedSize, uncompressedSize;
+    uint32_t compressedSize, uncompressedSize;  // 0xFFFFFFFF: in the ZIP64 field
     uint16_t nameLength, extraLength, commentLength, diskNumberStart, internalAttributes;
-    uint32_t externalAttributes;
-    uint64_t localHeaderOffset;
+    uint32_t externalAttributes __attribute__((packed));  // at offset 34, as stored
+    uint32_t localHeaderOffset __attribute__((packed));
 };
+static_assert(offsetof(CentralRecord, localHeaderOffset) + 4 == 42, "as stored");
 
 // The reader's state. `archive` is the one stream that the reader, the decryption and the
 // decoders share; its position is theirs to move.
