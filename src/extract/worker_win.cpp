@@ -23,16 +23,17 @@
 
 namespace {
 
-// The state of one worker run.
+// The state of one worker run, in one heap block: far too large for the worker's stack.
+// The small fields come first, so that they are reached with short offsets.
 struct Worker {
-    uint8_t* work;  // the Work buffer, kWorkBufferSize bytes
-    EntryStream stream;
+    int result;
     StreamHost host;
     EntryRecord entry;
     char output[kPathSize];
     char temporary[kPathSize];
     char password[kPasswordSize];  // the last password typed; serves every entry it opens
-    int result;
+    EntryStream stream;
+    uint8_t work[kWorkBufferSize];  // the Work buffer
 };
 
 void ReportProgress(void*, uint32_t kib) { ShowProgress(kib); }
@@ -252,33 +253,40 @@ void SetFileTimeFromDos(const char* path, WORD dosDate, WORD dosTime, bool folde
     CloseHandle(file);
 }
 
-DWORD WINAPI ExtractionThread(void*) {
-    static Worker w;  // one run per process; too large for the worker's stack
-    memset(&w, 0, sizeof w);
+namespace {
+
+// The walk over the entries; the result of the run.
+int ExtractAll(Worker& w) {
     w.host.cancelState = &g_cancelState;
     w.host.reportProgress = ReportProgress;
     w.stream.archive = g_reader.archive;
     w.stream.host = &w.host;
-    w.work = static_cast<uint8_t*>(malloc(kWorkBufferSize));
-    BuildCrcTable();
-
-    if (!w.work) {
-        g_cancelState = 1;
-        w.result = -1;
-    } else if (NextEntry(g_reader, w.entry, w.work)) {
-        do {
-            if (g_cancelState != 0) break;
-            // Sizes come from the archive: an entry that claims to reach past the central
-            // directory ends the walk there.
-            const int64_t dataStart = PositionOf(g_reader.archive);
-            if (dataStart < 0) break;
-            uint64_t nextHeader = uint64_t(dataStart) + w.entry.compressedSize;
-            if (nextHeader < uint64_t(dataStart) || nextHeader > g_reader.centralStart) nextHeader = g_reader.centralStart;
-            if (!ExtractEntry(w) || g_cancelState != 0) break;
-            SeekTo(g_reader.archive, nextHeader);
-        } while (NextEntry(g_reader, w.entry, w.work));
+    while (NextEntry(g_reader, w.entry, w.work) && g_cancelState == 0) {
+        // Sizes come from the archive: an entry that claims to reach past the central
+        // directory ends the walk there.
+        const int64_t dataStart = PositionOf(g_reader.archive);
+        if (dataStart < 0) break;
+        uint64_t nextHeader = uint64_t(dataStart) + w.entry.compressedSize;
+        if (nextHeader < uint64_t(dataStart) || nextHeader > g_reader.centralStart) nextHeader = g_reader.centralStart;
+        if (!ExtractEntry(w) || g_cancelState != 0) break;
+        SeekTo(g_reader.archive, nextHeader);
     }
-    free(w.work);
+    return w.result;
+}
+
+}  // namespace
+
+DWORD WINAPI ExtractionThread(void*) {
+    Worker* w = static_cast<Worker*>(malloc(sizeof(Worker)));
+    BuildCrcTable();
+    int result = -1;
+    if (w) {
+        memset(w, 0, offsetof(Worker, work));
+        result = ExtractAll(*w);
+        free(w);
+    } else {
+        g_cancelState = 1;
+    }
     SendMessageA(g_progressWindow, WM_CLOSE, 0, 0);
-    return DWORD(w.result);
+    return DWORD(result);
 }

@@ -78,7 +78,7 @@ HWND FindInstallerWindow(char* className, char* title) {
 }
 
 void RunCommand(const char* command, const char* destination, bool wait) {
-    static CommandLaunch launch;  // main thread only, once per run
+    CommandLaunch launch;
     char rundll32[kPathSize];
     const bool hasRundll32 = SystemFilePath(rundll32, "rundll32.exe", false) && GetFileAttributesA(rundll32) != INVALID_FILE_ATTRIBUTES;
     PrepareCommand(launch, command, destination, hasRundll32 ? rundll32 : nullptr);
