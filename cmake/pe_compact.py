@@ -2,6 +2,9 @@
 """Packs a PE image as the linker made it into fewer 512-byte file blocks, without moving
 anything that code refers to:
 
+ - the import lookup tables, which the linker script put last in their section, are cut
+   off: each import descriptor names none (0), and the loader then reads the names from
+   the import address table, which holds the same entries until it fills them in.
  - the resources and the base relocations move behind the data of the section before them
    (the import tables and read-only data), which becomes read-only: the loader makes the
    import address table writable while it fills it. Only the resource data entries hold
@@ -21,6 +24,7 @@ import sys
 DOS_HEADER = 64
 SECTION_HEADER = 40
 FOLDED = {".rsrc": 2, ".reloc": 5}  # section: its data directory
+IMPORT_DIRECTORY, IMPORT_DESCRIPTOR = 1, 20
 FOLD_ALIGNMENT = 16  # keeps every alignment inside the moved data
 INITIALIZED_DATA, MEM_EXECUTE, MEM_READ, MEM_WRITE = 0x40, 0x20000000, 0x40000000, 0x80000000
 
@@ -58,6 +62,41 @@ def move_resources(data, old_rva, new_rva):
     walk(0)
 
 
+def drop_lookup_tables(path, sections, image, directories, entry_size):
+    """Cuts the import lookup tables off the end of the section that holds the imports."""
+    directory, = struct.unpack_from("<I", image, directories + 8 * IMPORT_DIRECTORY)
+    host = next((s for s in sections if s.rva <= directory < s.rva + len(s.data)), None)
+    if host is None:
+        sys.exit(f"{path}: no section holds the import directory; not rewritten")
+    data = bytearray(host.data)
+    entry_format = "<I" if entry_size == 4 else "<Q"
+    descriptors, tables = [], []
+    at = directory - host.rva
+    while any(data[at:at + IMPORT_DESCRIPTOR]):
+        lookup, = struct.unpack_from("<I", data, at)
+        address, = struct.unpack_from("<I", data, at + 16)
+        length = 0
+        while True:  # the lookup table must repeat the address table, terminator included
+            entry, = struct.unpack_from(entry_format, data, lookup - host.rva + length)
+            if entry != struct.unpack_from(entry_format, data, address - host.rva + length)[0]:
+                sys.exit(f"{path}: an import lookup table differs from its address table; not rewritten")
+            length += entry_size
+            if entry == 0:
+                break
+        descriptors.append(at)
+        tables.append((lookup, length))
+        at += IMPORT_DESCRIPTOR
+    start = min(lookup for lookup, _ in tables)
+    if sum(length for _, length in tables) != host.rva + len(data) - start or \
+            max(lookup + length for lookup, length in tables) != host.rva + len(data):
+        sys.exit(f"{path}: the import lookup tables are not the end of {host.name}; not rewritten")
+    for at in descriptors:
+        struct.pack_into("<I", data, at, 0)
+    host.data = bytes(data[:start - host.rva])
+    host.virtual_size = len(host.data)
+    struct.pack_into("<I", image, directories + 8 * IMPORT_DIRECTORY + 4, IMPORT_DESCRIPTOR * (len(descriptors) + 1))
+
+
 def main(path):
     with open(path, "rb") as f:
         image = bytearray(f.read())
@@ -79,6 +118,8 @@ def main(path):
         sys.exit(f"{path}: data behind the last section ({len(image) - end_of_raw} bytes); not rewritten")
     for s in sections:
         s.data = bytes(image[s.raw_pointer:s.raw_pointer + min(s.raw_size, s.virtual_size)])
+
+    drop_lookup_tables(path, sections, image, directories, 8 if magic == 0x20B else 4)
 
     # The folded sections are the last ones; they go behind the last section left.
     first = len(sections)

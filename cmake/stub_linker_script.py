@@ -2,7 +2,9 @@
 """Derives the stub's linker script from the linker's default one (read from `ld --verbose`
 on stdin): read-only data joins the import tables in .idata, so the image does not spend a
 512-byte file block on a separate .rdata section. (The import tables keep their own output
-section: the linker fills the import directory only for a section of that name.)"""
+section: the linker fills the import directory only for a section of that name.) The
+import lookup tables go last, where pe_compact.py can cut them off: the loader reads the
+names from the import address table itself."""
 import re
 import sys
 
@@ -17,7 +19,9 @@ def cut_block(script, name):
 script = sys.stdin.read().split("==================================================")[1]
 script, rdata = cut_block(script, "rdata")
 anchor = "    KEEP (SORT(*)(.idata$7))\n"
-if anchor not in script:
-    sys.exit("unexpected default linker script: no .idata$7 inputs")
-script = script.replace(anchor, anchor + "    . = ALIGN(4);\n" + rdata + "\n", 1)
+lookup = "    KEEP (SORT(*)(.idata$4))\n"
+if anchor not in script or lookup not in script:
+    sys.exit("unexpected default linker script: no .idata$4 or .idata$7 inputs")
+script = script.replace(lookup, "", 1)
+script = script.replace(anchor, anchor + "    . = ALIGN(4);\n" + rdata + "\n    . = ALIGN(4);\n" + lookup, 1)
 sys.stdout.write(script)
