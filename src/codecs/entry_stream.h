@@ -44,20 +44,21 @@ struct EntryStream {
     int overrun;
     uint64_t outputLeft;
 
+    // Bit reader: bits not yet consumed, the next one in bit 0; bitCount may go negative
+    // once the input has ended (missing bits read as 0).
+    uint32_t bitBuffer;
+    int bitCount;
+    int endOfInput;
+
     // Input buffer. input[0, inputEnd) holds the archive's bytes from inputOffset on,
-    // already deciphered; inputPos is the next one a decoder takes.
+    // already deciphered; inputPos is the next one a decoder takes. The buffer comes last,
+    // so that every other field is reached with a short offset.
     uint64_t inputOffset;
     uint32_t inputPos, inputEnd;
     // Bytes consumed from the buffer that a one-byte-at-a-time reader would not have
     // fetched yet; subtracted from the reported position. Decoders that read ahead set it.
     uint32_t readAhead;
     uint8_t input[kInputBufferSize];
-
-    // Bit reader: bits not yet consumed, the next one in bit 0; bitCount may go negative
-    // once the input has ended (missing bits read as 0).
-    uint32_t bitBuffer;
-    int bitCount;
-    int endOfInput;
 };
 
 bool IsCancelled(const EntryStream& s);
