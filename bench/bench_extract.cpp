@@ -55,7 +55,7 @@ bool ExtractAll(const char* path, const char* password, FILE* sink, uint8_t* wor
     StreamHost host{&cancel, nullptr, nullptr};
     auto s = std::make_unique<EntryStream>();
     EntryRecord entry{};
-    while (NextEntry(reader, entry, work)) {
+    while (NextEntry(reader, entry)) {
         const long next = ftell(archive) + long(entry.compressedSize);
         *s = EntryStream{};
         s->archive = archive;

@@ -57,10 +57,9 @@ bool ReadStreams(const char* path, Streams& streams) {
     if (!archive) return false;
     ZipReader reader{};
     reader.archive = archive;
-    std::vector<uint8_t> window(kScanWindowSize);
     EntryRecord entry{};
     const bool found = FindCentralDirectory(reader) != 0;
-    while (found && NextEntry(reader, entry, window.data())) {
+    while (found && NextEntry(reader, entry)) {
         const long start = ftell(archive);
         if ((entry.method == 8 || entry.method == 9) && !(entry.flags & kFlagEncrypted)) {
             Stream s{std::vector<uint8_t>(entry.compressedSize), uint32_t(entry.uncompressedSize), entry.crc32};

@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(reader.centralStart <= reader.end && reader.end == size);
         EntryRecord entry;
         int64_t previous = -1;
-        while (run.cancel == 0 && NextEntry(reader, entry, work)) {
+        while (run.cancel == 0 && NextEntry(reader, entry)) {
             Require(reader.entryStart < reader.centralStart);
             const int64_t dataStart = PositionOf(file);
             Require(dataStart > previous);

@@ -47,10 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reader.archive = file;
     if (FindCentralDirectory(reader) != 0) {
         Require(ftell(file) == 0);
-        static uint8_t window[kScanWindowSize];
         EntryRecord entry;
         long previous = -1;
-        while (NextEntry(reader, entry, window)) {
+        while (NextEntry(reader, entry)) {
             const long dataStart = ftell(file);
             Require(dataStart > previous);
             previous = dataStart;

@@ -21,7 +21,7 @@ constexpr size_t kEndWindow = 256;
 constexpr size_t kEndRecordSize = 22;  // with its comment length
 constexpr size_t kLocalHeaderSize = 26;
 constexpr size_t kCentralHeaderSize = 42;
-constexpr size_t kScanOverlap = 20;  // a window's last bytes start the next window
+constexpr size_t kScanMargin = 21;  // a candidate signature starts this far before the central directory, at least
 constexpr uint32_t kEscape32 = 0xFFFFFFFF;
 constexpr uint16_t kTagZip64 = 0x0001;
 constexpr uint16_t kTagUnicodePath = 0x7075;
@@ -353,26 +353,16 @@ bool FindCentralDirectory(ZipReader& reader) {
     return SeekTo(file, 0);
 }
 
-int NextEntry(ZipReader& reader, EntryRecord& entry, uint8_t* window) {
+int NextEntry(ZipReader& reader, EntryRecord& entry) {
     FILE* file = reader.archive;
     char stored[kUtf8NameSize];  // the stored name and a Unicode Path field's name
-    for (;;) {
-        const int64_t start = PositionOf(file);
-        if (start < 0 || uint64_t(start) >= reader.centralStart) return 0;
-        // Nothing at or after the central directory is an entry.
-        const uint64_t room = reader.centralStart - uint64_t(start);
-        const size_t wanted = room < kScanWindowSize ? size_t(room) : kScanWindowSize;
-        memset(window, 0, kScanWindowSize);
-        const size_t count = fread(window, 1, wanted, file);
-        if (count <= kScanOverlap) return 0;
-        const uint64_t afterRead = uint64_t(start) + count;
-        for (size_t i = 0; i + kScanOverlap < count; ++i) {
-            if (!IsSignature(window + i, 3, 4)) continue;
-            reader.entryStart = uint64_t(start) + i;
-            if (!SeekTo(file, reader.entryStart + 4)) return 0;
-            if (ParseLocalHeader(reader, entry, stored)) return 1;
-            SeekTo(file, afterRead);
-        }
-        if (!SeekTo(file, afterRead - kScanOverlap)) return 0;
+    const int64_t start = PositionOf(file);
+    if (start < 0 || reader.centralStart < kScanMargin) return 0;
+    const uint64_t limit = reader.centralStart - kScanMargin + 4;
+    for (uint64_t candidate = uint64_t(start);; ++candidate) {
+        candidate = FindSignature(file, candidate, limit, 3, 4);
+        if (candidate == limit || !SeekTo(file, candidate + 4)) return 0;
+        reader.entryStart = candidate;
+        if (ParseLocalHeader(reader, entry, stored)) return 1;
     }
 }

@@ -17,7 +17,6 @@
 constexpr size_t kNameSize = 260;          // a name as the stub uses it, terminator included
 constexpr size_t kStoredNameLimit = 260;   // a longer stored name (not UTF-8) refuses the header
 constexpr size_t kUtf8NameSize = 1024;     // UTF-8 names: up to 1023 bytes before conversion
-constexpr size_t kScanWindowSize = 1024;   // the caller's window for Next entry, at least
 constexpr uint32_t kFlagEncrypted = 0x0001;
 constexpr uint32_t kFlagImplode8K = 0x0002;
 constexpr uint32_t kFlagImplodeLiteralTree = 0x0004;
@@ -96,6 +95,8 @@ bool FindCentralDirectory(ZipReader& reader);
 
 // Scans forward from the current position for the next acceptable local header before
 // the central directory, fills `entry` and leaves the file at the entry's first data
-// byte: 1. No further entry: 0. `window` must hold at least kScanWindowSize bytes. The
-// CRC-32 table must be built (a Unicode Path field is checked against the stored name).
-int NextEntry(ZipReader& reader, EntryRecord& entry, uint8_t* window);
+// byte: 1. No further entry: 0. Every position is tried in turn, so a refused header
+// never hides one inside it; a signature in the last 20 bytes before the central
+// directory starts none. The CRC-32 table must be built (a Unicode Path field is checked
+// against the stored name).
+int NextEntry(ZipReader& reader, EntryRecord& entry);

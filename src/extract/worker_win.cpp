@@ -261,7 +261,7 @@ int ExtractAll(Worker& w) {
     w.host.reportProgress = ReportProgress;
     w.stream.archive = g_reader.archive;
     w.stream.host = &w.host;
-    while (NextEntry(g_reader, w.entry, w.work) && g_cancelState == 0) {
+    while (NextEntry(g_reader, w.entry) && g_cancelState == 0) {
         // Sizes come from the archive: an entry that claims to reach past the central
         // directory ends the walk there.
         const int64_t dataStart = PositionOf(g_reader.archive);

@@ -98,7 +98,7 @@ std::vector<EntryResult> DecodeArchive(const std::string& path, const char* pass
     EntryRecord entry{};
     volatile int cancel = 0;
     auto s = std::make_unique<EntryStream>();
-    while (NextEntry(reader, entry, work.data())) {
+    while (NextEntry(reader, entry)) {
         const long next = ftell(archive) + long(entry.compressedSize);
         EntryResult r{entry.name, entry.method, {}, 0, entry.crc32, {}, 0, {}};
         FILE* output = tmpfile();

@@ -174,10 +174,9 @@ Decoded Decode(const Bytes& archive, const Options& options, Decoder decoder) {
     if (!file) return d;
     ZipReader reader{};
     reader.archive = file;
-    static uint8_t window[kScanWindowSize];
     int index = -1;
     if (FindCentralDirectory(reader) != 0) {
-        while (index < options.entryIndex && NextEntry(reader, d.entry, window)) ++index;
+        while (index < options.entryIndex && NextEntry(reader, d.entry)) ++index;
     }
     if (index == options.entryIndex) {
         d.found = true;

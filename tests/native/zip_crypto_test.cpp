@@ -41,7 +41,7 @@ public:
     bool Next(EntryRecord& entry) {
         if (!file_) return false;
         if (dataEnd_ >= 0) fseek(file_, dataEnd_, SEEK_SET);
-        if (!NextEntry(reader_, entry, window_)) return false;
+        if (!NextEntry(reader_, entry)) return false;
         dataEnd_ = ftell(file_) + long(entry.compressedSize);
         return true;
     }
@@ -56,7 +56,6 @@ private:
     FILE* file_ = nullptr;
     ZipReader reader_{};
     long dataEnd_ = -1;
-    uint8_t window_[kScanWindowSize];
 };
 
 volatile int g_cancel = 0;

@@ -297,10 +297,9 @@ inline Scan ScanFile(FILE* file, uint64_t start = 0) {
     scan.centralOffset = int64_t(reader.centralStart);
     EXPECT_EQ(ftell(file), 0) << "the end-record search leaves the file at offset 0";
     fseeko(file, off_t(start), SEEK_SET);
-    static uint8_t window[kScanWindowSize];
     EntryRecord entry;
     long previous = -1;
-    while (NextEntry(reader, entry, window)) {
+    while (NextEntry(reader, entry)) {
         const long dataStart = ftell(file);
         if (dataStart <= previous) {
             ADD_FAILURE() << "the entry walk went backwards at " << dataStart;

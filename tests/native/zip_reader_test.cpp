@@ -744,7 +744,7 @@ TEST(Zip64, LargeEntryThroughTheStream) {
     fseeko(file, off_t(archive.hole), SEEK_SET);
     static uint8_t work[kWorkBufferSize];
     EntryRecord entry;
-    ASSERT_TRUE(NextEntry(reader, entry, work));
+    ASSERT_TRUE(NextEntry(reader, entry));
     FILE* sink = fopen("/dev/null", "wb");
     int cancel = 0;
     StreamHost host{&cancel, nullptr, nullptr};

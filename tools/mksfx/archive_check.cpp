@@ -88,9 +88,8 @@ void WalkAsTheStub(FILE* file, const CheckRequest& request, ArchiveReport& repor
         BuildCrcTable();
         context.output = fopen(NullDevicePath(), "wb");
     }
-    std::vector<uint8_t> window(kWorkBufferSize);
     ReaderEntry e{};
-    while (NextEntry(reader, e.record, window.data())) {
+    while (NextEntry(reader, e.record)) {
         e.dataStart = uint64_t(PositionOf(file));
         e.paired = reader.centralCursor != 0;
         e.pairedRecord = e.paired ? uint64_t(reader.centralCursor) - reader.central.nameLength - kCentralHeaderSize : 0;
