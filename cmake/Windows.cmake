@@ -22,8 +22,8 @@ set(DUDORE_STUB_COMPILE_OPTIONS
   # No -fdata-sections: on PE it moves zero-initialised data out of .bss into the file.
   # No IPA constant propagation: a copy of a function made for one global's address
   # reaches every field by absolute address, longer than base and offset, and each one
-  # needs a base relocation.
-  -Oz -fno-ipa-cp -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+  # needs a base relocation. Data aligned as the ABI asks, not padded to cache lines.
+  -Oz -fno-ipa-cp -malign-data=abi -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
   -ffunction-sections -fno-ident -nostdinc++ -fno-threadsafe-statics
   -fno-stack-protector -fomit-frame-pointer ${DUDORE_WARNINGS})
 set(DUDORE_STUB_DEFINITIONS __USE_MINGW_ANSI_STDIO=0 WIN32_LEAN_AND_MEAN NOMINMAX)
@@ -61,7 +61,7 @@ target_compile_options(${DUDORE_STUB} PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS} ${D
 # writes base relocations behind the LTO plugin, so the first link (without them) keeps the
 # optimised object (-save-temps, one partition) and a plain second link makes the image
 # from it with its relocations: dynamic base (ASLR) and NX.
-set(DUDORE_STUB_LINK_OPTIONS -Oz -fno-ipa-cp ${DUDORE_STUB_ARCH_OPTIONS} -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY}
+set(DUDORE_STUB_LINK_OPTIONS -Oz -fno-ipa-cp -malign-data=abi ${DUDORE_STUB_ARCH_OPTIONS} -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY}
   -Wl,--gc-sections -Wl,--fatal-warnings -s -Wl,-T,${DUDORE_STUB_LINKER_SCRIPT})
 target_link_options(${DUDORE_STUB} PRIVATE -flto -flto-partition=one -save-temps ${DUDORE_STUB_LINK_OPTIONS}
   -Wl,--disable-reloc-section -Wl,--disable-dynamicbase)
