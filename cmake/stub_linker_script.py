@@ -4,7 +4,7 @@ on stdin): read-only data joins the import tables in .idata, so the image does n
 512-byte file block on a separate .rdata section. (The import tables keep their own output
 section: the linker fills the import directory only for a section of that name.) The
 import lookup tables go last, where pe_compact.py can cut them off: the loader reads the
-names from the import address table itself."""
+names from the import address table itself. The constructor lists are left out."""
 import re
 import sys
 
@@ -18,6 +18,12 @@ def cut_block(script, name):
 
 script = sys.stdin.read().split("==================================================")[1]
 script, rdata = cut_block(script, "rdata")
+# The constructor and destructor lists: the stub has neither, nothing walks them, and
+# their markers would take 16 bytes.
+lists = re.search(r"\n */\* Note: we always define __CTOR_LIST__.*?SORT_BY_NAME\(\.dtors\.\*\)\)\);\n *LONG \(0\);( LONG \(0\);)?", script, re.S)
+if not lists:
+    sys.exit("unexpected default linker script: no constructor lists")
+script = script.replace(lists.group(0), "", 1)
 anchor = "    KEEP (SORT(*)(.idata$7))\n"
 lookup = "    KEEP (SORT(*)(.idata$4))\n"
 if anchor not in script or lookup not in script:
