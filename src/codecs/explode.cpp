@@ -176,7 +176,7 @@ int Explode(EntryStream& s, uint64_t uncompressedSize, bool bigDictionary, bool 
             const int literal = literalTree ? DecodeSymbol(s, t.literal) : TakeBits(s, 8);
             if (literal < 0) return -1;
             if (!PutByte(w, uint8_t(literal))) return -1;
-            left = CountDown(left, 1);
+            --left;
             continue;
         }
         const int low = TakeBits(s, lowDistanceBits);
@@ -188,7 +188,7 @@ int Explode(EntryStream& s, uint64_t uncompressedSize, bool bigDictionary, bool 
         const uint32_t distance = uint32_t(high << lowDistanceBits | low) + 1;
         const uint32_t length = uint32_t(lengthCode) + minMatch;
         if (!CopyMatch(w, distance, length)) return -1;
-        left = CountDown(left, length);
+        CountDown(left, length);
     }
     return FlushWindow(w);
 }

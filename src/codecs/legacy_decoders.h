@@ -64,5 +64,6 @@ bool CopyMatch(OutputWindow& w, uint32_t distance, uint32_t length);
 int FlushWindow(OutputWindow& w);
 
 // Bytes still expected, counted down without going below zero: a string or copy longer
-// than what remains is still written whole, and decoding then stops.
-inline uint64_t CountDown(uint64_t left, uint64_t done) { return done >= left ? 0 : left - done; }
+// than what remains is still written whole, and decoding then stops. (A single byte is
+// counted with --left: the decoders write one only while some are expected.)
+void CountDown(uint64_t& left, uint32_t done);

@@ -40,6 +40,8 @@ int FlushWindow(OutputWindow& w) {
     return OutputSink(*w.stream, w.bytes, w.pos) < 0 ? -1 : 0;
 }
 
+void CountDown(uint64_t& left, uint32_t done) { left = done >= left ? 0 : left - done; }
+
 // ---- Unreduce ---------------------------------------------------------------------
 
 namespace {
@@ -102,19 +104,18 @@ int Unreduce(EntryStream& s, uint64_t uncompressedSize, int factor, uint8_t* wor
     while (!s.endOfInput && left > 0) {
         const int x = NextByte(s, f, last);
         last = x;
+        int literal = -1;
         switch (state) {
             case kLiteral:
                 if (x == kDle) {
                     state = kAfterDle;
-                    break;
+                } else {
+                    literal = x;
                 }
-                if (!PutByte(w, uint8_t(x))) return -1;
-                left = CountDown(left, 1);
                 break;
             case kAfterDle:
                 if (x == 0) {  // DLE 0 is the byte 144 itself
-                    if (!PutByte(w, kDle)) return -1;
-                    left = CountDown(left, 1);
+                    literal = kDle;
                     state = kLiteral;
                     break;
                 }
@@ -130,10 +131,14 @@ int Unreduce(EntryStream& s, uint64_t uncompressedSize, int factor, uint8_t* wor
                 const uint32_t distance = uint32_t((copyValue >> distanceShift) << 8) + uint32_t(x) + 1;
                 const uint32_t length = uint32_t(copyLength) + 3;
                 if (!CopyMatch(w, distance, length)) return -1;
-                left = CountDown(left, length);
+                CountDown(left, length);
                 state = kLiteral;
                 break;
             }
+        }
+        if (literal >= 0) {
+            if (!PutByte(w, uint8_t(literal))) return -1;
+            --left;
         }
     }
     return FlushWindow(w);

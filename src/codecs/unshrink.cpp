@@ -123,7 +123,7 @@ int Unshrink(EntryStream& s, uint64_t uncompressedSize, uint8_t* work) {
         firstChar = t.stack[start];
         const uint32_t length = uint32_t(kTableSize - start);
         if (OutputSink(s, &t.stack[start], length) < 0) return -1;
-        left = CountDown(left, length);
+        CountDown(left, length);
 
         if (nextFree < kTableSize) {
             t.code[nextFree].prefix = int16_t(previous);
