@@ -265,16 +265,17 @@ bool FindEndRecord(FILE* file, uint64_t length, uint64_t& found) {
     uint8_t window[kEndWindow + kEndRecordSize];
     const uint64_t floor = length > kEndWindow ? 0 : 20;
     bool any = false;
-    uint64_t high = length;
-    while (high >= floor + 4) {
-        const uint64_t low = high > floor + kEndWindow ? high - kEndWindow : floor;
+    for (uint64_t high = length; high >= floor + 4;) {
+        const uint32_t span = high - floor > kEndWindow ? uint32_t(kEndWindow) : uint32_t(high - floor);
+        const uint64_t low = high - span;
+        const uint64_t tail = length - low;  // from the window's first byte to the end
         if (!SeekTo(file, low)) return any;
-        const size_t count = fread(window, 1, size_t(high - low) + kEndRecordSize, file);
-        for (size_t p = size_t(high - low); p-- > 0;) {
+        const size_t count = fread(window, 1, span + kEndRecordSize, file);
+        for (uint32_t p = span; p-- > 0;) {
             if (p + sizeof(EndRecord) > count || !IsSignature(window + p, 5, 6)) continue;
             // The record whose comment ends the archive is the archive's own; a signature in
             // a comment or in a stored archive near the end is not.
-            if (p + kEndRecordSize <= count && low + p + kEndRecordSize + Read16(window + p + 20) == length) {
+            if (p + kEndRecordSize <= count && p + kEndRecordSize + Read16(window + p + 20) == tail) {
                 found = low + p;
                 return true;
             }
@@ -282,7 +283,7 @@ bool FindEndRecord(FILE* file, uint64_t length, uint64_t& found) {
             any = true;
         }
         // No comment is longer than 65,535 bytes: below that, only the nearest counts.
-        if (low == floor || (any && length - low > kEndRecordSize + 0xFFFF)) break;
+        if (low == floor || (any && tail > kEndRecordSize + 0xFFFF)) break;
         high = low + 3;
     }
     return any;
@@ -290,36 +291,33 @@ bool FindEndRecord(FILE* file, uint64_t length, uint64_t& found) {
 
 namespace {
 
-// Where the central directory is and how large, from the end record or its ZIP64 form.
-struct Directory {
-    uint64_t offset, size, entries;
-    uint64_t recordStart;  // the end record, or the ZIP64 end record before it
-};
-
-// Reads the end record at `at` (and the ZIP64 records it leads to). False for an archive
-// that cannot be read: split or spanned, or a ZIP64 form that is not there.
-bool ReadDirectory(FILE* file, uint64_t at, Directory& d) {
+// Reads the end record at `at` (and the ZIP64 records it leads to) into `z`, the plain
+// record's fields widened into the ZIP64 form; `recordStart` becomes the position of the
+// end record, or of the ZIP64 end record before it. False for an archive that cannot be
+// read: split or spanned, or a ZIP64 form that is not there.
+bool ReadDirectory(FILE* file, uint64_t at, Zip64EndRecord& z, uint64_t& recordStart) {
     EndRecord e;
     if (!ReadAt(file, at, &e, sizeof e)) return false;
-    uint32_t disk = e.disk, centralDisk = e.centralDisk;
-    d = {e.offset, e.size, e.entries, at};
     Zip64Locator locator;
     if (at >= sizeof locator && ReadAt(file, at - sizeof locator, &locator, sizeof locator) &&
         IsSignature(locator.signature, 6, 7)) {
         // The ZIP64 end record lies right before its locator; its own offset may count
         // from the archive's start, so it is looked for where it must be.
         const uint64_t locatorAt = at - sizeof locator;
-        Zip64EndRecord z;
         if (locatorAt < sizeof z || !ReadAt(file, locatorAt - sizeof z, &z, sizeof z) || !IsSignature(z.signature, 6, 6) ||
             z.recordSize != sizeof z - 12 || locator.disks > 1)
             return false;
-        disk = z.disk;
-        centralDisk = z.centralDisk;
-        d = {z.offset, z.size, z.entries, locatorAt - sizeof z};
-    } else if (d.offset == kEscape32) {
-        return false;  // a ZIP64 archive whose ZIP64 records are missing
+        recordStart = locatorAt - sizeof z;
+    } else {
+        if (e.offset == kEscape32) return false;  // a ZIP64 archive whose ZIP64 records are missing
+        z.disk = e.disk;
+        z.centralDisk = e.centralDisk;
+        z.entries = e.entries;
+        z.size = e.size;
+        z.offset = e.offset;
+        recordStart = at;
     }
-    return disk == 0 && centralDisk == 0;
+    return z.disk == 0 && z.centralDisk == 0;
 }
 
 }  // namespace
@@ -331,19 +329,20 @@ bool FindCentralDirectory(ZipReader& reader) {
         if (length < 0) return false;
         reader.end = uint64_t(length);
     }
-    uint64_t endRecord;
-    Directory d;
-    if (!FindEndRecord(file, reader.end, endRecord) || !ReadDirectory(file, endRecord, d) || d.offset == 0)
-        return false;
+    uint64_t endRecord, start;
+    Zip64EndRecord d;
+    if (!FindEndRecord(file, reader.end, endRecord) || !ReadDirectory(file, endRecord, d, start)) return false;
+    const uint64_t size = d.size, offset = d.offset;
+    if (offset == 0) return false;
     // Where the directory must begin if its size is right; otherwise the first record
     // from the stated offset on.
-    uint64_t first = d.recordStart;
-    if (d.size <= d.recordStart && SignatureAt(file, d.recordStart - d.size, 1, 2)) {
-        first = d.recordStart - d.size;
-    } else if (d.offset < d.recordStart) {
-        first = FindSignature(file, d.offset, d.recordStart, 1, 2);
+    uint64_t first = start;
+    if (size <= start && SignatureAt(file, start - size, 1, 2)) {
+        first = start - size;
+    } else if (offset < start) {
+        first = FindSignature(file, offset, start, 1, 2);
     }
-    if (first == d.recordStart) {
+    if (first == start) {
         // No central record: an empty archive has nothing to extract, any other has lost
         // its directory.
         if (d.entries != 0) return false;
