@@ -244,10 +244,8 @@ TEST(Version, NamesTheProjectAndAgreesWithItsNumbers) {
         return std::wstring(value);
     };
     EXPECT_EQ(text(L"ProductName"), L"DUD-ORE");
-    EXPECT_NE(text(L"CompanyName").find(L"DUD-ORE"), std::wstring::npos);
     EXPECT_NE(text(L"FileDescription").find(L"DUD-ORE"), std::wstring::npos);
     EXPECT_EQ(text(L"FileVersion"), numbers);
-    EXPECT_EQ(text(L"ProductVersion"), numbers);
     FreeLibrary(version);
 }
 
