@@ -36,7 +36,11 @@ target_include_directories(dudore_stub_code PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(dudore_stub_code PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS} ${DUDORE_STUB_ARCH_OPTIONS} -flto)
 target_compile_definitions(dudore_stub_code PUBLIC ${DUDORE_STUB_DEFINITIONS})
 
-configure_file(src/resources/stub.manifest.in ${CMAKE_BINARY_DIR}/resources/stub.manifest @ONLY)
+# The manifest goes in without its line breaks: every byte is in every self-extracting file.
+file(READ src/resources/stub.manifest.in DUDORE_MANIFEST)
+string(REPLACE "\n" "" DUDORE_MANIFEST "${DUDORE_MANIFEST}")
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/resources/stub.manifest CONTENT "${DUDORE_MANIFEST}" @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS src/resources/stub.manifest.in)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001 -I${PROJECT_SOURCE_DIR}/src/resources -I${CMAKE_BINARY_DIR}/resources")
 if(EXISTS ${PROJECT_SOURCE_DIR}/src/resources/CMakeLists.txt)
   add_subdirectory(src/resources)  # generated resources (icons)
