@@ -25,13 +25,13 @@ const char* g_archiveBaseName;
 bool ReadDestination(HWND dialog) {
     char text[kPathSize + 2];
     if (GetDlgItemTextA(dialog, IDC_DEST_EDIT, text, sizeof text) >= kPathSize) return false;
-    lstrcpynA(g_settings.config.destination, text, kPathSize);
+    lstrcpynA(Held(g_settings).config.destination, text, kPathSize);
     return true;
 }
 
 // True when the edit box is to show the destination again.
 bool OnCommand(HWND dialog, WPARAM command) {
-    char* destination = g_settings.config.destination;
+    char* destination = Held(g_settings).config.destination;
     switch (command) {
         case IDOK:
             if (ReadDestination(dialog)) {
@@ -62,7 +62,7 @@ INT_PTR CALLBACK DestinationProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     } else if (message != WM_COMMAND || !OnCommand(dialog, wParam)) {
         return FALSE;
     }
-    SetDlgItemTextA(dialog, IDC_DEST_EDIT, g_settings.config.destination);
+    SetDlgItemTextA(dialog, IDC_DEST_EDIT, Held(g_settings).config.destination);
     return message == WM_INITDIALOG;
 }
 
