@@ -23,6 +23,9 @@ set(DUDORE_STUB_COMPILE_OPTIONS
   # No IPA constant propagation: a copy of a function made for one global's address
   # reaches every field by absolute address, longer than base and offset, and each one
   # needs a base relocation. Data aligned as the ABI asks, not padded to cache lines.
+  # For the same reasons some functions are marked [[gnu::noinline]]: inlined into the
+  # start-up, their locals would land in its large frame (reached with 4-byte offsets) and
+  # the globals passed to them would be written out as absolute addresses.
   -Oz -fno-ipa-cp -malign-data=abi -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
   -ffunction-sections -fno-ident -nostdinc++ -fno-threadsafe-statics
   -fno-stack-protector -fomit-frame-pointer ${DUDORE_WARNINGS})

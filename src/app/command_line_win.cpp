@@ -19,7 +19,7 @@ constexpr size_t kCommandSize = sizeof(ConfigBlock::command);
 bool IsBlankOrControl(char c) { return c != 0 && static_cast<unsigned char>(c) <= ' '; }
 
 // Copies `text` into `out` of `outSize` bytes. False, and nothing written, when it does not fit.
-bool CopyBounded(char* out, size_t outSize, const char* text, size_t length) {
+[[gnu::noinline]] bool CopyBounded(char* out, size_t outSize, const char* text, size_t length) {
     if (length >= outSize) return false;
     memcpy(out, text, length);
     out[length] = 0;

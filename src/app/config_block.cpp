@@ -45,7 +45,7 @@ constexpr size_t kFileHeaderSize = 20;
 
 // Offset of the PE signature, with the file header behind it inside `size`; 0 when
 // there is none.
-static size_t FindPeSignature(const uint8_t* headers, size_t size) {
+[[gnu::noinline]] static size_t FindPeSignature(const uint8_t* headers, size_t size) {
     if (size < 0x40) return 0;
     const size_t pe = Read16(headers + 0x3C);  // only the low 16 bits, as the loader's stub does
     if (pe + 4 + kFileHeaderSize > size || memcmp(headers + pe, "PE\0\0", 4) != 0) return 0;

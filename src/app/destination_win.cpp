@@ -10,7 +10,7 @@ namespace {
 
 // Climbs one folder level of `base` (no trailing '\') per "..\" in `destination`, keeping
 // what follows the last one.
-Resolution Climb(char* destination, const char* baseFolder) {
+[[gnu::noinline]] Resolution Climb(char* destination, const char* baseFolder) {
     int occurrences = 0;
     const char* remainder = destination;
     for (const char* hit = strstr(destination, "..\\"); hit; hit = strstr(hit + 2, "..\\")) {
@@ -39,7 +39,7 @@ Resolution Climb(char* destination, const char* baseFolder) {
 
 bool HasForbiddenCharacter(const char* text) { return FindAnyOf(ToUtf16(text), L";*?\"<>|") != nullptr; }
 
-Resolution ResolveDestination(char* destination, const char* baseFolder) {
+[[gnu::noinline]] Resolution ResolveDestination(char* destination, const char* baseFolder) {
     SlashesToBackslashes(destination);
     RemoveTrailingBackslash(destination);
 

@@ -152,7 +152,7 @@ void OpenExplorer() {
     ShellExecuteExA(&execute);
 }
 
-int RunOpenArchive(Run& run) {
+[[gnu::noinline]] int RunOpenArchive(Run& run) {
     if (!PassQuestionAndSelfCheck()) return 0;
     // Relative forms of the destination are taken against the archive's folder, so the
     // archive's path is made full first (a path typed on a command line may be relative).

@@ -19,7 +19,7 @@ int64_t PositionOf(FILE* file) {
     return fgetpos(file, &at) == 0 ? int64_t(at) : -1;
 }
 
-int64_t LengthOf(FILE* file) { return _filelengthi64(_fileno(file)); }
+[[gnu::noinline]] int64_t LengthOf(FILE* file) { return _filelengthi64(_fileno(file)); }
 
 #else
 

@@ -178,7 +178,7 @@ void TakeIfUnknown(uint64_t& local, uint64_t central) {
 // Finds the next central record from the cursor and completes `entry` from it. Returns
 // the attributes byte, or 0 (and the cursor becomes 0) when none is left. `scratch`
 // (kUtf8NameSize) takes a Unicode Path field's name.
-uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry, uint32_t storedNameCrc, char* scratch) {
+[[gnu::noinline]] uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry, uint32_t storedNameCrc, char* scratch) {
     if (reader.centralCursor == 0) return 0;
     FILE* file = reader.archive;
     const uint64_t record = FindSignature(file, reader.centralCursor, reader.end, 1, 2);
@@ -223,7 +223,7 @@ uint32_t MatchCentralRecord(ZipReader& reader, EntryRecord& entry, uint32_t stor
 
 // The file stands just after a "PK\3\4". True when the header is acceptable; the file is
 // then back at the first byte of the entry's data. `stored` (kUtf8NameSize) is scratch.
-bool ParseLocalHeader(ZipReader& reader, EntryRecord& entry, char* stored) {
+[[gnu::noinline]] bool ParseLocalHeader(ZipReader& reader, EntryRecord& entry, char* stored) {
     FILE* file = reader.archive;
     if (!ReadAll(file, &entry.versionNeeded, kLocalHeaderSize)) return false;
     entry.attributes = 0;
@@ -322,7 +322,7 @@ bool ReadDirectory(FILE* file, uint64_t at, Zip64EndRecord& z, uint64_t& recordS
 
 }  // namespace
 
-bool FindCentralDirectory(ZipReader& reader) {
+[[gnu::noinline]] bool FindCentralDirectory(ZipReader& reader) {
     FILE* file = reader.archive;
     if (reader.end == 0) {
         const int64_t length = LengthOf(file);

@@ -24,7 +24,7 @@ constexpr char kMacroNames[kUnknown][13] = {"Desktop", "MyDocuments", "ProgramFi
 
 // Fills `expansion` (kPathSize) for macro `name`, compared case-sensitively; an unknown
 // name leaves it empty. False when the value does not fit.
-bool ExpandMacro(const char* name, char* expansion) {
+[[gnu::noinline]] bool ExpandMacro(const char* name, char* expansion) {
     int macro = kDesktop;
     const size_t compared = strlen(name) + 1;  // the terminator too: a longer name is another
     while (macro < kUnknown && (compared > sizeof kMacroNames[0] || memcmp(name, kMacroNames[macro], compared) != 0))

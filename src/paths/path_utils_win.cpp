@@ -85,7 +85,7 @@ bool JoinPath(char* out, const char* a, const char* b) {
     return true;
 }
 
-char* LastDot(char* text) {
+[[gnu::noinline]] char* LastDot(char* text) {
     char* dot = nullptr;
     for (; *text; ++text)
         if (*text == '.') dot = text;

@@ -25,7 +25,7 @@ char* ProgramExtension(char* text) {
 }
 
 // A window by the class or the title that is not empty.
-HWND FindWindowByName(const char* className, const char* title) {
+[[gnu::noinline]] HWND FindWindowByName(const char* className, const char* title) {
     return FindWindowA(className[0] ? className : nullptr, title[0] ? title : nullptr);
 }
 
@@ -77,7 +77,7 @@ HWND FindInstallerWindow(char* className, char* title) {
     return nullptr;
 }
 
-void RunCommand(const char* command, const char* destination, bool wait) {
+[[gnu::noinline]] void RunCommand(const char* command, const char* destination, bool wait) {
     CommandLaunch launch;
     char rundll32[kPathSize];
     const bool hasRundll32 = SystemFilePath(rundll32, "rundll32.exe", false) && GetFileAttributesA(rundll32) != INVALID_FILE_ATTRIBUTES;

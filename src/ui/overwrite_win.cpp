@@ -23,7 +23,7 @@ constexpr int kNameFormatSize = 64;  // the name line's template text, terminato
 constexpr char kWeekdays[] = "\x93\xFA\x8C\x8E\x89\xCE\x90\x85\x96\xD8\x8B\xE0\x93\x79";
 
 // 0 is Sunday. January and February count as months 13 and 14 of the year before.
-int Weekday(int year, int month, int day) {
+[[gnu::noinline]] int Weekday(int year, int month, int day) {
     if (month <= 2) {
         year -= 1;
         month += 12;
