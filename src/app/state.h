@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "app/import_jumps.h"
+
 #include "app/config_block.h"
 #include "archive/zip_reader.h"
 

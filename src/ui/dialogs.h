@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "app/import_jumps.h"
+
 #include <stdint.h>
 
 // Messages to a dialog's control, and a check box's state (one import serves them all).
