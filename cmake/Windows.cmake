@@ -12,7 +12,10 @@ else()
   # Stack probes force -maccumulate-outgoing-args (a mov per argument and a stack
   # adjustment after every stdcall, about 2 KB in all); without them a frame must never
   # skip the guard page below the stack, so the build holds every frame under one page.
-  set(DUDORE_STUB_ARCH_OPTIONS -mpreferred-stack-boundary=2 -mno-stack-arg-probe -Werror=frame-larger-than=3584)
+  # Five optimisations cost this image more bytes than they save (each kept by its effect
+  # on the whole image; whole extractions under Wine take as long without them).
+  set(DUDORE_STUB_ARCH_OPTIONS -mpreferred-stack-boundary=2 -mno-stack-arg-probe -Werror=frame-larger-than=3584
+    -fno-expensive-optimizations -fno-tree-tail-merge -fno-jump-tables -fno-forward-propagate -fno-tree-forwprop)
 endif()
 set(DUDORE_STUB dudore-stub${DUDORE_BITS})
 
