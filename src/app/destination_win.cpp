@@ -37,7 +37,7 @@ namespace {
 
 }  // namespace
 
-bool HasForbiddenCharacter(const char* text) { return FindAnyOf(ToUtf16(text), L";*?\"<>|") != nullptr; }
+bool HasForbiddenCharacter(const char* text) { return FindAnyOf(ToUtf16(text), kForbiddenInDestinations) != nullptr; }
 
 [[gnu::noinline]] Resolution ResolveDestination(char* destination, const char* baseFolder) {
     SlashesToBackslashes(destination);

@@ -37,8 +37,8 @@ constexpr char kMacroNames[kUnknown][13] = {"Desktop", "MyDocuments", "ProgramFi
         HKEY key;
         if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, KEY_READ, &key) != ERROR_SUCCESS) return true;
         DWORD size = kSystemValueSize;
-        const LONG status = RegQueryValueExA(key, macro == kDesktop ? "Desktop" : "Personal", nullptr, nullptr,
-                                             reinterpret_cast<BYTE*>(expansion), &size);
+        const char* value = macro == kDesktop ? kMacroNames[kDesktop] : "Personal";  // the name's one copy
+        const LONG status = RegQueryValueExA(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(expansion), &size);
         RegCloseKey(key);
         expansion[status == ERROR_SUCCESS ? size : 0] = 0;
         return status != ERROR_MORE_DATA;

@@ -52,6 +52,10 @@ int CreateFolderPath(const char* path);
 // (kPathSize) the file name with its extension. Either may be null.
 void SplitPath(const char* path, char* folder, char* name);
 
+// Characters that no entry name may hold; a destination may hold the first, a drive's ':'.
+inline constexpr wchar_t kForbiddenInNames[] = L":;*?\"<>|";
+inline constexpr const wchar_t* kForbiddenInDestinations = kForbiddenInNames + 1;
+
 // The first character of `text` that is in `set`, or null.
 const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set);
 

@@ -15,8 +15,6 @@ constexpr size_t kWideSize = 520;
 wchar_t g_wideBuffer[kWideSize];
 char g_ansiBuffer[kPathSize];
 
-constexpr wchar_t kForbiddenInNames[] = L":;*?\"<>|";
-
 bool CopyIfFits(char* out, size_t size, const char* text) {
     const size_t length = strlen(text);
     if (length >= size) return false;

@@ -3,11 +3,12 @@
 
 #include <windows.h>
 
-constexpr char kCaption[] = "DUD-ORE";
-constexpr char kWarningCaption[] = "Warning";
-constexpr char kCrcErrorText[] = "CRC Error!";
-constexpr char kInvalidPasswordText[] = "Invalid Decryption Password.";
-constexpr char kBrowseTitle[] = "Please select a folder to store the extracted files.";
+// Inline: one copy in the image however many files use them.
+inline constexpr char kCaption[] = "DUD-ORE";
+inline constexpr char kWarningCaption[] = "Warning";
+inline constexpr char kCrcErrorText[] = "CRC Error!";
+inline constexpr char kInvalidPasswordText[] = "Invalid Decryption Password.";
+inline constexpr char kBrowseTitle[] = "Please select a folder to store the extracted files.";
 
 constexpr int kMessageSize = 128;  // every string-table text is loaded into this much
 
