@@ -8,8 +8,9 @@ anything that code refers to:
  - the resources and the base relocations move behind the data of the section before them
    (the import tables and read-only data), which becomes read-only: the loader makes the
    import address table writable while it fills it. Only the resource data entries hold
-   addresses of their own (RVAs), and they move with the rest by the same distance; the
-   data directories follow. Each section saved is a partly filled file block saved.
+   addresses of their own (RVAs); the resources' data is packed behind the tree at 4-byte
+   boundaries (the resource compiler's are 8) and the entries follow it; the data
+   directories follow the sections. Each section saved is a partly filled file block saved.
  - the headers move up behind the 64-byte DOS header, dropping the DOS program in between,
    so that they fit one file block.
 
@@ -25,7 +26,7 @@ DOS_HEADER = 64
 SECTION_HEADER = 40
 FOLDED = {".rsrc": 2, ".reloc": 5}  # section: its data directory
 IMPORT_DIRECTORY, IMPORT_DESCRIPTOR = 1, 20
-FOLD_ALIGNMENT = 16  # keeps every alignment inside the moved data
+FOLD_ALIGNMENT = 4  # the resource tree's, its data's (as packed here) and the relocation blocks'
 INITIALIZED_DATA, MEM_EXECUTE, MEM_READ, MEM_WRITE = 0x40, 0x20000000, 0x40000000, 0x80000000
 
 
@@ -48,8 +49,13 @@ class Section:
         return bytes(self.header)
 
 
-def move_resources(data, old_rva, new_rva):
-    """Moves every data entry of the resource tree in `data` (which starts at `old_rva`)."""
+def pack_resources(data, old_rva, new_rva):
+    """The resource section `data` (which starts at `old_rva`) for `new_rva`: the tree as it
+    is, then each resource's data in the same order, each at the next 4-byte boundary (a
+    dialog template's alignment, and more than any other resource needs), with the data
+    entries' RVAs to match."""
+    entries = []
+
     def walk(table):
         named, numbered = struct.unpack_from("<HH", data, table + 12)
         for i in range(named + numbered):
@@ -57,9 +63,19 @@ def move_resources(data, old_rva, new_rva):
             if target & 0x80000000:
                 walk(target & 0x7FFFFFFF)
             else:
-                at, = struct.unpack_from("<I", data, target)
-                struct.pack_into("<I", data, target, at - old_rva + new_rva)
+                entries.append(target)
     walk(0)
+    entries.sort(key=lambda entry: struct.unpack_from("<I", data, entry)[0])
+    start = struct.unpack_from("<I", data, entries[0])[0] - old_rva
+    if max(entries) + 16 > start:
+        sys.exit("the resource data does not all follow the resource tree; not rewritten")
+    packed = bytearray(data[:start])
+    for entry in entries:
+        at, size = struct.unpack_from("<II", data, entry)
+        packed += bytes(align(len(packed), FOLD_ALIGNMENT) - len(packed))
+        struct.pack_into("<I", packed, entry, new_rva + len(packed))
+        packed += data[at - old_rva:at - old_rva + size]
+    return bytes(packed)
 
 
 def drop_lookup_tables(path, sections, image, directories, entry_size):
@@ -131,13 +147,11 @@ def main(path):
         sys.exit(f"{path}: {host.name} holds no data to put the others behind; not rewritten")
     for moved in folded:
         rva = align(host.rva + host.virtual_size, FOLD_ALIGNMENT)
-        data = bytearray(moved.data)
-        if moved.name == ".rsrc":
-            move_resources(data, moved.rva, rva)
+        data = pack_resources(moved.data, moved.rva, rva) if moved.name == ".rsrc" else moved.data
         host.data = host.data + bytes(rva - host.rva - len(host.data)) + data
         host.virtual_size = len(host.data)
         host.flags = (host.flags | MEM_READ) & ~(MEM_WRITE | MEM_EXECUTE)
-        struct.pack_into("<I", image, directories + 8 * FOLDED[moved.name], rva)
+        struct.pack_into("<II", image, directories + 8 * FOLDED[moved.name], rva, len(data))
 
     headers_end = DOS_HEADER + (table - pe) + SECTION_HEADER * len(sections)
     headers_size = align(headers_end, file_alignment)
