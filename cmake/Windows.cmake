@@ -33,7 +33,7 @@ set(DUDORE_STUB_COMPILE_OPTIONS
   -ffunction-sections -fno-ident -nostdinc++ -fno-threadsafe-statics
   -fno-stack-protector -fomit-frame-pointer ${DUDORE_WARNINGS})
 set(DUDORE_STUB_DEFINITIONS __USE_MINGW_ANSI_STDIO=0 WIN32_LEAN_AND_MEAN NOMINMAX)
-set(DUDORE_SYSTEM_LIBS comctl32 shell32 ole32 advapi32 gdi32 user32 kernel32 msvcrt)
+set(DUDORE_SYSTEM_LIBS comctl32 shell32 advapi32 gdi32 user32 kernel32 msvcrt)
 
 set(DUDORE_STUB_LIB_SOURCES ${DUDORE_PORTABLE_SOURCES} ${DUDORE_WINDOWS_SOURCES})
 list(FILTER DUDORE_STUB_LIB_SOURCES EXCLUDE REGEX "src/app/entry_win\\.cpp$")

@@ -9,7 +9,7 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;  // this image, as mapped: its module h
 // Libraries are looked for in the system folder only from here on, never beside the
 // program, where anyone who can put a file next to a download can put a DLL. Looked up at
 // run time: Windows before 8 (without its update) lacks the call. The imports loaded
-// before it (kernel32, user32, gdi32, advapi32, shell32, ole32, msvcrt) are known DLLs,
+// before it (kernel32, user32, gdi32, advapi32, shell32, msvcrt) are known DLLs,
 // always taken from the system folder, and comctl32 comes by the manifest from the
 // side-by-side store.
 static void SearchSystemFolderOnly() {

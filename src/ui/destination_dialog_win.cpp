@@ -109,6 +109,6 @@ int BrowseForFolder(HWND owner, char* path, const char* preselection) {
     info.lParam = reinterpret_cast<LPARAM>(preselection);
     LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
     const int found = chosen ? SHGetPathFromIDListA(chosen, path) : 0;
-    CoTaskMemFree(chosen);
+    ILFree(chosen);  // the shell's own release of what it allocated: no import from ole32
     return found;
 }
