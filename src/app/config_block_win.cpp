@@ -5,7 +5,7 @@
 #include "paths/folder_macros.h"
 #include "paths/path_utils.h"
 
-uint32_t OwnBlockOffset() {
+[[gnu::noinline]] uint32_t OwnBlockOffset() {
     // The headers, section table included, lie in the image's first page.
     return FindBlockOffset(reinterpret_cast<const uint8_t*>(g_module), 4096);
 }

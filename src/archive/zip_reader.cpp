@@ -171,7 +171,7 @@ uint64_t FindSignature(FILE* file, uint64_t from, uint64_t limit, uint8_t a, uin
 }
 
 // A local value that is 0 (or still escaped) comes from the central record.
-void TakeIfUnknown(uint64_t& local, uint64_t central) {
+[[gnu::noinline]] void TakeIfUnknown(uint64_t& local, uint64_t central) {
     if (local == 0 || local == kEscape32) local = central;
 }
 
