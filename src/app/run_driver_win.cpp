@@ -60,8 +60,7 @@ FILE* OpenArchive(Run& run) {
 }
 
 // The configured question and the self-check. False when the run ends here.
-bool PassQuestionAndSelfCheck() {
-    const ConfigBlock& config = g_settings.config;
+bool PassQuestionAndSelfCheck(const ConfigBlock& config) {
     if (config.questionText[0] &&
         MessageBoxA(nullptr, config.questionText, config.questionTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return false;
@@ -79,10 +78,10 @@ bool RefuseDestination() {
 // Turns the destination of the Run settings into a full folder path ending in '\', with
 // the user's help unless the dialog is skipped (`archiveBaseName` is for its check box).
 // False when the run ends here.
-bool SettleDestination(const Run& run, const char* archiveBaseName) {
-    char* destination = g_settings.config.destination;
+bool SettleDestination(const Run& run, const char* archiveBaseName, ConfigBlock& config) {
+    char* destination = config.destination;
     if (destination[0] == 0) lstrcpynA(destination, run.baseFolder, kPathSize);
-    const bool askUser = !g_settings.config.skipDestinationDialog;
+    const bool askUser = !config.skipDestinationDialog;
     for (;;) {
         if (askUser && ShowDestinationDialog(archiveBaseName) != IDOK) return false;
         const Resolution resolution = ResolveDestination(destination, run.baseFolder);
@@ -107,13 +106,13 @@ bool SettleDestination(const Run& run, const char* archiveBaseName) {
 // %temp% folder is always made anew: one that exists already was made by someone else.
 // False when the run ends here (the driver's result stays 1: nothing went wrong with the
 // archive).
-bool EnsureDestinationExists(Run& run) {
-    const char* destination = g_settings.config.destination;
+bool EnsureDestinationExists(Run& run, const ConfigBlock& config) {
+    const char* destination = config.destination;
     AppendTrailingBackslash(run.privateFolder, kPathSize);
     // The user may have chosen another folder in the dialog: that one is no private one.
     if (run.temporaryDestination && lstrcmpiA(run.privateFolder, destination) != 0) run.temporaryDestination = 0;
     if (!run.temporaryDestination && GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) return true;
-    if (!g_settings.config.overwriteWithoutAsking &&
+    if (!config.overwriteWithoutAsking &&
         ShowStringMessage(nullptr, IDS_FOLDER_MISSING, destination, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return false;
     if (run.temporaryDestination ? CreateDirectoryA(destination, nullptr) != 0 : CreateFolderPath(destination) != 0)
@@ -138,7 +137,7 @@ void Extract() {
     CloseHandle(worker);
 }
 
-void OpenExplorer() {
+void OpenExplorer(const char* destination) {
     MessageBeep(MB_ICONASTERISK);
     char explorer[kPathSize];
     if (!SystemFilePath(explorer, "explorer.exe", true)) return;
@@ -147,13 +146,14 @@ void OpenExplorer() {
     execute.cbSize = sizeof execute;
     execute.lpVerb = "open";
     execute.lpFile = explorer;
-    execute.lpParameters = g_settings.config.destination;
+    execute.lpParameters = destination;
     execute.nShow = SW_SHOWDEFAULT;
     ShellExecuteExA(&execute);
 }
 
 [[gnu::noinline]] int RunOpenArchive(Run& run) {
-    if (!PassQuestionAndSelfCheck()) return 0;
+    ConfigBlock& config = Held(g_settings).config;
+    if (!PassQuestionAndSelfCheck(config)) return 0;
     // Relative forms of the destination are taken against the archive's folder, so the
     // archive's path is made full first (a path typed on a command line may be relative).
     char fullPath[kPathSize];
@@ -163,12 +163,11 @@ void OpenExplorer() {
     SplitPath(length > 0 && length < kPathSize ? fullPath : run.archivePath, run.baseFolder, archiveBaseName);
     if (char* extension = LastDot(archiveBaseName)) *extension = 0;
     TrimTrailingBlanks(archiveBaseName);
-    if (!SettleDestination(run, archiveBaseName)) return 0;
-    if (!EnsureDestinationExists(run)) return 1;
+    if (!SettleDestination(run, archiveBaseName, config)) return 0;
+    if (!EnsureDestinationExists(run, config)) return 1;
 
     Extract();
     if (g_cancelState != 0) return 0;
-    const ConfigBlock& config = g_settings.config;
     if (config.command[0] && g_failedEntries != 0) {
         // Neither run on damaged files nor delete what is left of them.
         ShowStringMessage(nullptr, IDS_COMMAND_NOT_RUN, nullptr, MB_ICONERROR);
@@ -177,7 +176,7 @@ void OpenExplorer() {
         if (config.deleteAfterCommand && g_extractedFiles.paths)
             CleanUpExtractedFiles(config.destination, run.temporaryDestination);
     } else if (config.openExplorer) {
-        OpenExplorer();
+        OpenExplorer(config.destination);
     }
     return 1;
 }
