@@ -652,7 +652,7 @@ int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& d
     return result;
 }
 
-int StoredBlock(Inflater& z) {
+[[gnu::noinline]] int StoredBlock(Inflater& z) {
     z.bitPos = (z.bitPos + 7) & ~size_t(7);  // to the next byte boundary, within bytes fetched
     z.needed = Max(z.needed, z.bitPos);
     const uint32_t length = ReadBits(z, 16);
@@ -756,7 +756,7 @@ int ReadCodeLengths(Inflater& z, const HuffmanTable& lengthCode, uint8_t* length
     return Overran(z) ? kInflateBadData : kInflateOk;
 }
 
-int DynamicBlock(Inflater& z) {
+[[gnu::noinline]] int DynamicBlock(Inflater& z) {
     const uint32_t literalCount = kFirstLengthCode + ReadBits(z, 5);
     const uint32_t distanceCount = 1 + ReadBits(z, 5);
     const uint32_t lengthCodeCount = 4 + ReadBits(z, 4);
