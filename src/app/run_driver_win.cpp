@@ -36,7 +36,7 @@ FILE* OpenArchive(Run& run) {
     const bool own = path[0] == 0;
     FILE* file = own ? OpenModuleFile(g_module, path) : fopen(path, "rb");
     if (!file) {
-        ShowStringMessage(nullptr, IDS_CANNOT_OPEN_ARCHIVE, nullptr, MB_ICONERROR);
+        ShowError(IDS_CANNOT_OPEN_ARCHIVE);
         return nullptr;
     }
     if (own) {
@@ -71,7 +71,7 @@ bool PassQuestionAndSelfCheck(const ConfigBlock& config) {
 }
 
 bool RefuseDestination() {
-    ShowStringMessage(nullptr, IDS_INVALID_PATH, nullptr, MB_ICONERROR);
+    ShowError(IDS_INVALID_PATH);
     return false;
 }
 
@@ -117,7 +117,7 @@ bool EnsureDestinationExists(Run& run, const ConfigBlock& config) {
         return false;
     if (run.temporaryDestination ? CreateDirectoryA(destination, nullptr) != 0 : CreateFolderPath(destination) != 0)
         return true;
-    ShowStringMessage(nullptr, IDS_CANNOT_CREATE_FOLDER, nullptr, MB_ICONERROR);
+    ShowError(IDS_CANNOT_CREATE_FOLDER);
     return false;
 }
 
@@ -170,7 +170,7 @@ void OpenExplorer(const char* destination) {
     if (g_cancelState != 0) return 0;
     if (config.command[0] && g_failedEntries != 0) {
         // Neither run on damaged files nor delete what is left of them.
-        ShowStringMessage(nullptr, IDS_COMMAND_NOT_RUN, nullptr, MB_ICONERROR);
+        ShowError(IDS_COMMAND_NOT_RUN);
     } else if (config.command[0]) {
         RunCommand(config.command, config.destination, config.deleteAfterCommand != 0);
         if (config.deleteAfterCommand && g_extractedFiles.paths)
@@ -191,7 +191,7 @@ int RunDriver(char* archivePath) {
     if (!g_reader.archive) return 0;
     int result = 0;
     if (!FindCentralDirectory(g_reader)) {
-        ShowStringMessage(nullptr, IDS_NOT_SUPPORTED_FORMAT, nullptr, MB_ICONERROR);
+        ShowError(IDS_NOT_SUPPORTED_FORMAT);
     } else {
         result = RunOpenArchive(run);
     }

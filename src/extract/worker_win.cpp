@@ -209,7 +209,7 @@ bool ExtractEntry(Worker& w) {
     }
     switch (kind) {
         case OutputKind::FolderFailed:
-            ShowStringMessage(nullptr, IDS_CANNOT_CREATE_FOLDER, nullptr, MB_ICONERROR);
+            ShowError(IDS_CANNOT_CREATE_FOLDER);
             g_cancelState = 1;
             w.result = -1;
             return false;

@@ -15,3 +15,5 @@ constexpr int kMessageSize = 128;  // every string-table text is loaded into thi
 // Loads string `id`, formats it with `argument` when one is given, and shows it with the
 // caption "DUD-ORE". Returns the message box's answer.
 int ShowStringMessage(HWND owner, UINT id, const char* argument, UINT style);
+// The same for string `id` alone, as an error without an owner.
+void ShowError(UINT id);

@@ -23,3 +23,5 @@ int ShowStringMessage(HWND owner, UINT id, const char* argument, UINT style) {
     }
     return MessageBoxA(owner, text, kCaption, style);
 }
+
+void ShowError(UINT id) { ShowStringMessage(nullptr, id, nullptr, MB_ICONERROR); }
