@@ -88,7 +88,7 @@ int DecideOverwrite(Worker& w) {
 // 0 skip the entry, -1 stop.
 int OpenEncrypted(Worker& w) {
     if (CheckPassword(w.stream.decryption, g_reader.archive, w.password, w.entry, g_reader.central)) return 1;
-    SendMessageA(g_progressWindow, kMsgStopAnimation, 0, 0);
+    SendToProgress(kMsgStopAnimation);
     int decision = 0;
     for (;;) {
         w.password[0] = 0;
@@ -106,7 +106,7 @@ int OpenEncrypted(Worker& w) {
         }
         MessageBoxA(g_progressWindow, kInvalidPasswordText, kWarningCaption, MB_OK | MB_ICONWARNING);
     }
-    SendMessageA(g_progressWindow, kMsgPlayAnimation, 0, 0);
+    SendToProgress(kMsgPlayAnimation);
     return decision;
 }
 
@@ -287,6 +287,6 @@ DWORD WINAPI ExtractionThread(void*) {
     } else {
         g_cancelState = 1;
     }
-    SendMessageA(g_progressWindow, WM_CLOSE, 0, 0);
+    SendToProgress(WM_CLOSE);
     return DWORD(result);
 }

@@ -80,7 +80,7 @@ int AnswerOf(WPARAM command) {
             return kOverwriteYes;
         case IDC_OVERWRITE_CANCEL:
         case IDCANCEL:  // Esc and the close box
-            SendMessageA(g_progressWindow, WM_CLOSE, 0, 0);
+            SendToProgress(WM_CLOSE);
             return kOverwriteCancel;
     }
     return 0;  // not an answer
@@ -130,9 +130,9 @@ const char* GroupedSizeText(uint64_t size) {
 }
 
 int AskOverwrite(const OverwriteRequest* request) {
-    SendMessageA(g_progressWindow, kMsgStopAnimation, 0, 0);
+    SendToProgress(kMsgStopAnimation);
     const int answer = int(DialogBoxParamA(g_module, MAKEINTRESOURCEA(IDD_OVERWRITE), g_progressWindow,
                                            OverwriteProc, reinterpret_cast<LPARAM>(request)));
-    SendMessageA(g_progressWindow, kMsgPlayAnimation, 0, 0);
+    SendToProgress(kMsgPlayAnimation);
     return answer;
 }

@@ -16,6 +16,9 @@ constexpr UINT kMsgStopAnimation = 1026;
 // about a pixel at its usual size, a ninth of a chunk where it is drawn in chunks.
 constexpr uint32_t kProgressSteps = 256;
 
+// Sends `message` to the window (wParam 0), from one place for every sender.
+LRESULT SendToProgress(UINT message, LPARAM lParam = 0);
+
 // Creates and shows the window (g_progressWindow); the bar runs from 0 to
 // `centralDirectoryKib`, the position in KiB that reading reaches at the central directory.
 HWND OpenProgressWindow(uint32_t centralDirectoryKib);

@@ -92,8 +92,10 @@ void ShowProgress(uint32_t kib) {
     const uint32_t step = kib / g_barStep;
     if (step == g_barShownStep) return;
     g_barShownStep = step;
-    SendMessageA(g_progressWindow, kMsgSetPosition, 0, LPARAM(kib));
+    SendToProgress(kMsgSetPosition, LPARAM(kib));
 }
+
+LRESULT SendToProgress(UINT message, LPARAM lParam) { return SendMessageA(g_progressWindow, message, 0, lParam); }
 
 HWND OpenProgressWindow(uint32_t centralDirectoryKib) {
     g_barStep = centralDirectoryKib / kProgressSteps + 1;
