@@ -84,10 +84,15 @@ int DecideOverwrite(Worker& w) {
     return decision;
 }
 
+// The entry's password check, against the reader's archive and central record.
+bool CheckEntryPassword(Worker& w, const char* password) {
+    return CheckPassword(w.stream.decryption, g_reader.archive, password, w.entry, g_reader.central);
+}
+
 // Opens an encrypted entry with the known password or one the user types. >0 go on,
 // 0 skip the entry, -1 stop.
 int OpenEncrypted(Worker& w) {
-    if (CheckPassword(w.stream.decryption, g_reader.archive, w.password, w.entry, g_reader.central)) return 1;
+    if (CheckEntryPassword(w, w.password)) return 1;
     SendToProgress(kMsgStopAnimation);
     int decision = 0;
     for (;;) {
@@ -100,7 +105,7 @@ int OpenEncrypted(Worker& w) {
             return -1;
         }
         if (answer != kPasswordOk) break;
-        if (CheckPassword(w.stream.decryption, g_reader.archive, w.password, w.entry, g_reader.central)) {
+        if (CheckEntryPassword(w, w.password)) {
             decision = 1;
             break;
         }
@@ -175,7 +180,7 @@ bool WriteEntry(Worker& w) {
     s.output = file;
     s.writeFailed = 0;
     ResetRunningCrc(s);
-    if (!(w.entry.flags & kFlagEncrypted)) CheckPassword(s.decryption, g_reader.archive, nullptr, w.entry, g_reader.central);
+    if (!(w.entry.flags & kFlagEncrypted)) CheckEntryPassword(w, nullptr);
     BeginEntryData(s);
     DecodeEntry(s, w.entry, w.work);
     const int64_t written = PositionOf(file);
