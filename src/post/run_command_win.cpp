@@ -80,7 +80,8 @@ HWND FindInstallerWindow(char* className, char* title) {
 [[gnu::noinline]] void RunCommand(const char* command, const char* destination, bool wait) {
     CommandLaunch launch;
     char rundll32[kPathSize];
-    const bool hasRundll32 = SystemFilePath(rundll32, "rundll32.exe", false) && GetFileAttributesA(rundll32) != INVALID_FILE_ATTRIBUTES;
+    const bool hasRundll32 =
+        SystemFilePath(rundll32, "rundll32.exe", false) && GetFileAttributesA(rundll32) != INVALID_FILE_ATTRIBUTES;
     PrepareCommand(launch, command, destination, hasRundll32 ? rundll32 : nullptr);
 
     SHELLEXECUTEINFOA execute = {};
