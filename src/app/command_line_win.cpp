@@ -32,13 +32,34 @@ bool ApplySwitch(char letter, RunSettings& settings) {
         case 'h': settings.config.skipDestinationDialog = 1; return true;
         case 'n': settings.config.openExplorer = 0; return true;
         case 'o': settings.config.overwriteWithoutAsking = 1; return true;
+        case 'p': settings.quietMode |= kQuietNoQuestions; return true;
+        case 'q': settings.quietMode |= kQuietNoQuestions | kQuietNoWindows; return true;
         default: return false;
     }
 }
 
+// The value of /E: or /T: at `start`, just behind the colon: up to the next blank, or
+// between double quotes when it begins with one; without its end, the rest of the tail.
+// Copies it into `out` of `outSize` bytes (`ok` becomes false when it does not fit) and
+// blanks its quotes in `buffer`, so that they never count for the quoted archive form.
+// Returns the rest position behind it; `start` moves past an opening quote.
+int TakeSwitchValue(char* buffer, int length, int& start, char* out, size_t outSize, bool& ok) {
+    char terminator = ' ';
+    if (buffer[start] == '"') {
+        buffer[start++] = ' ';
+        terminator = '"';
+    }
+    const char* found = strchr(buffer + start, terminator);
+    const int end = found ? int(found - buffer) : length;
+    if (!CopyBounded(out, outSize, buffer + start, size_t(end - start))) ok = false;
+    if (!found) return length;
+    buffer[end] = ' ';
+    return end + 1;
+}
+
 // Reads the switches of `buffer` (changing it) into `settings`. Returns the rest position,
 // where the text after the switches begins, or -1 when no switch set it; `ok` becomes
-// false when a command does not fit.
+// false when a command or folder does not fit.
 int ScanSwitches(char* buffer, int length, RunSettings& settings, bool& ok) {
     int rest = -1;
     int i = 0;
@@ -49,22 +70,17 @@ int ScanSwitches(char* buffer, int length, RunSettings& settings, bool& ok) {
         }
         const char letter = buffer[i + 1];
         if (letter == 0) break;
+        const bool valued = buffer[i + 2] == ':';
+        int start = i + 3;
         if (ApplySwitch(letter, settings)) {
             i += 2;
             rest = i;
-        } else if ((letter | 0x20) == 'e' && buffer[i + 2] == ':') {
-            int start = i + 3;
-            char terminator = ' ';
-            if (buffer[start] == '"') {
-                buffer[start++] = ' ';
-                terminator = '"';
-            }
-            const char* found = strchr(buffer + start, terminator);
-            const int end = found ? int(found - buffer) : length;
-            if (!CopyBounded(settings.config.command, kCommandSize, buffer + start, size_t(end - start))) ok = false;
-            if (found) buffer[end] = ' ';
-            rest = found ? end + 1 : length;
+        } else if ((letter | 0x20) == 'e' && valued) {
+            rest = TakeSwitchValue(buffer, length, start, settings.config.command, kCommandSize, ok);
             i = start + 1 < length ? start + 1 : length;  // on through the command text
+        } else if ((letter | 0x20) == 't' && valued) {
+            // A folder is no command: a '/' in it is never a switch.
+            rest = i = TakeSwitchValue(buffer, length, start, settings.installFolder, kPathSize, ok);
         } else if ((letter | 0x20) == 'e') {
             i += buffer[i + 2] ? 3 : 2;  // the character after the letter is passed over too
         } else {
@@ -153,7 +169,6 @@ int StartUp(HINSTANCE module, const char* tail) {
     g_module = module;
     memset(&g_settings, 0, sizeof g_settings);
     g_settings.config.openExplorer = 1;
-    if (*tail && !ParseCommandLine(tail, archivePath, g_settings)) return 0;
-    RunDriver(archivePath);
-    return 0;
+    if (*tail && !ParseCommandLine(tail, archivePath, g_settings)) return kExitBadCommandLine;
+    return RunDriver(archivePath);
 }

@@ -34,3 +34,10 @@ int ReadConfigurationBlock(FILE* file, uint64_t offset, const char* modulePath, 
     CopyField(to.questionText, sizeof to.questionText, block.questionText, sizeof block.questionText);
     return temporaryDestination;
 }
+
+int ApplyInstallFolder(const char* modulePath, RunSettings& settings) {
+    ConfigBlock given = {};
+    lstrcpynA(given.destination, settings.installFolder, sizeof given.destination);
+    given.deleteAfterCommand = settings.config.deleteAfterCommand;
+    return ExpandDestination(settings.config.destination, given, modulePath);
+}

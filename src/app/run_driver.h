@@ -6,13 +6,17 @@
 #include "app/state.h"
 
 // `archivePath` (kPathSize bytes): empty for the archive inside this program's own file,
-// which it then receives. Returns 1, or 0 when the run ended early or was stopped.
+// which it then receives. Returns the process's exit code (kExit*, or the command's own).
 int RunDriver(char* archivePath);
 
 // Reads the Configuration block at `offset` of `file` and copies a valid one into the
 // Run settings (switches lose to it, field by field). Returns 1 when the %temp% rule made
 // the destination, else 0. The file is left at offset 0.
 int ReadConfigurationBlock(FILE* file, uint64_t offset, const char* modulePath, RunSettings& settings);
+
+// Puts the /T: folder of `settings` in place of the destination, its folder macro
+// expanded as a block's would be. Returns 1 when the %temp% rule made the destination.
+int ApplyInstallFolder(const char* modulePath, RunSettings& settings);
 
 // Offset of the Configuration block behind this program's own image.
 uint32_t OwnBlockOffset();

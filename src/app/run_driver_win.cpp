@@ -27,6 +27,7 @@ struct Run {
     char baseFolder[kPathSize];  // the archive's folder, ending in '\'
     int temporaryDestination;    // the %temp% rule made the destination (for the clean-up)
     char privateFolder[kPathSize];  // that destination as the rule made it
+    bool selfCheckFailed;        // reported, and the run goes on without a command
 };
 
 // Opens the archive: this program's own file (reading its Configuration block) when the
@@ -54,78 +55,82 @@ FILE* OpenArchive(Run& run) {
             table.offset >= blockOffset + kBlockSize && table.offset < g_reader.end)
             g_reader.end = table.offset;
         run.temporaryDestination = ReadConfigurationBlock(file, blockOffset, path, g_settings);
-        if (run.temporaryDestination) lstrcpynA(run.privateFolder, g_settings.config.destination, kPathSize);
     }
+    if (g_settings.installFolder[0]) run.temporaryDestination = ApplyInstallFolder(run.archivePath, g_settings);
+    if (run.temporaryDestination) lstrcpynA(run.privateFolder, g_settings.config.destination, kPathSize);
     return file;
 }
 
-// The configured question and the self-check. False when the run ends here.
-bool PassQuestionAndSelfCheck(const ConfigBlock& config) {
+// The configured question and the self-check: kExitSuccess to go on. A failed self-check
+// (already reported) stops the run only when a command would run on the files; otherwise
+// it only fails the run's result (`run.selfCheckFailed`).
+int PassQuestionAndSelfCheck(Run& run, const ConfigBlock& config) {
     if (config.questionText[0] &&
-        MessageBoxA(nullptr, config.questionText, config.questionTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return false;
-    // A mismatch (already reported) stops the run only when a command would run on the files.
-    if (config.expectedCrc != 0 && ArchiveSelfCheck(nullptr, g_module, config.expectedCrc) == 0 && config.command[0])
-        return false;
-    return true;
+        ShowMessage(nullptr, config.questionText, config.questionTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return kExitCancelled;
+    if (config.expectedCrc != 0 && ArchiveSelfCheck(nullptr, g_module, config.expectedCrc) == 0) {
+        if (config.command[0]) return kExitFailed;
+        run.selfCheckFailed = true;
+    }
+    return kExitSuccess;
 }
 
-bool RefuseDestination() {
+int RefuseDestination() {
     ShowError(IDS_INVALID_PATH);
-    return false;
+    return kExitFailed;
 }
 
 // Turns the destination of the Run settings into a full folder path ending in '\', with
 // the user's help unless the dialog is skipped (`archiveBaseName` is for its check box).
-// False when the run ends here.
-bool SettleDestination(const Run& run, const char* archiveBaseName, ConfigBlock& config) {
+// kExitSuccess, or the run's result when it ends here.
+int SettleDestination(const Run& run, const char* archiveBaseName, ConfigBlock& config) {
     char* destination = config.destination;
     if (destination[0] == 0) lstrcpynA(destination, run.baseFolder, kPathSize);
-    const bool askUser = !config.skipDestinationDialog;
+    const bool askUser = !config.skipDestinationDialog && !g_settings.quietMode;
     for (;;) {
-        if (askUser && ShowDestinationDialog(archiveBaseName) != IDOK) return false;
+        if (askUser && ShowDestinationDialog(archiveBaseName) != IDOK) return kExitCancelled;
         const Resolution resolution = ResolveDestination(destination, run.baseFolder);
         if (resolution == Resolution::Settled) break;
         if (resolution == Resolution::TooLong) {
             // Told why, the user may type a shorter path in the dialog.
             RefuseDestination();
-            if (!askUser) return false;
+            if (!askUser) return kExitFailed;
         } else if (HasForbiddenCharacter(run.baseFolder)) {
             // A base folder that is itself refused (a ';', or a name the code page cannot
             // hold): told why, the user may type another; without the dialog nobody can.
             RefuseDestination();
-            if (!askUser) return false;
+            if (!askUser) return kExitFailed;
         }
     }
     TrimTrailingBlanks(destination);
     if (!AppendTrailingBackslash(destination, kPathSize)) return RefuseDestination();
-    return true;
+    return kExitSuccess;
 }
 
 // Makes sure the destination folder exists, asking first unless told not to. A private
 // %temp% folder is always made anew: one that exists already was made by someone else.
-// False when the run ends here (the driver's result stays 1: nothing went wrong with the
-// archive).
-bool EnsureDestinationExists(Run& run, const ConfigBlock& config) {
+// kExitSuccess, or the run's result when it ends here.
+int EnsureDestinationExists(Run& run, const ConfigBlock& config) {
     const char* destination = config.destination;
     AppendTrailingBackslash(run.privateFolder, kPathSize);
     // The user may have chosen another folder in the dialog: that one is no private one.
     if (run.temporaryDestination && lstrcmpiA(run.privateFolder, destination) != 0) run.temporaryDestination = 0;
-    if (!run.temporaryDestination && GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) return true;
+    if (!run.temporaryDestination && GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) return kExitSuccess;
     if (!config.overwriteWithoutAsking &&
         ShowStringMessage(nullptr, IDS_FOLDER_MISSING, destination, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
-        return false;
+        return kExitCancelled;
     if (run.temporaryDestination ? CreateDirectoryA(destination, nullptr) != 0 : CreateFolderPath(destination) != 0)
-        return true;
+        return kExitSuccess;
     ShowError(IDS_CANNOT_CREATE_FOLDER);
-    return false;
+    return kExitFailed;
 }
 
 // The Progress window, the worker, and the message loop until the window is gone.
 void Extract() {
     // Without its window (a failed creation) nothing would ever end the loop: then the
     // worker runs alone and the driver only waits for it.
-    const bool windowOpen = OpenProgressWindow(uint32_t(g_reader.centralStart / 1024)) != nullptr;
+    const bool windowOpen = !(g_settings.quietMode & kQuietNoWindows) &&
+                            OpenProgressWindow(uint32_t(g_reader.centralStart / 1024)) != nullptr;
     HANDLE worker = CreateThread(nullptr, 0, ExtractionThread, nullptr, 0, nullptr);
     MSG message;
     while (windowOpen && GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -151,9 +156,31 @@ void OpenExplorer(const char* destination) {
     ShellExecuteExA(&execute);
 }
 
+// The run's result once extraction ended: a cancel, a failed entry (then no command runs
+// and nothing is deleted), or what the command returned.
+int Finish(const Run& run, const ConfigBlock& config) {
+    if (g_cancelState == kCancelByUser) return kExitCancelled;
+    if (g_cancelState != 0) return kExitFailed;
+    if (g_failedEntries != 0) {
+        // Neither run on damaged files nor delete what is left of them.
+        if (config.command[0]) ShowError(IDS_COMMAND_NOT_RUN);
+        return kExitFailed;
+    }
+    if (config.command[0]) {
+        // The caller of a quiet run learns when the whole installation has ended.
+        const bool wait = config.deleteAfterCommand || g_settings.quietMode;
+        const int result = RunCommand(config.command, config.destination, wait);
+        if (config.deleteAfterCommand && g_extractedFiles.paths)
+            CleanUpExtractedFiles(config.destination, run.temporaryDestination);
+        return result;
+    }
+    if (config.openExplorer && !g_settings.quietMode) OpenExplorer(config.destination);
+    return run.selfCheckFailed ? kExitFailed : kExitSuccess;
+}
+
 [[gnu::noinline]] int RunOpenArchive(Run& run) {
     ConfigBlock& config = Held(g_settings).config;
-    if (!PassQuestionAndSelfCheck(config)) return 0;
+    if (int result = PassQuestionAndSelfCheck(run, config)) return result;
     // Relative forms of the destination are taken against the archive's folder, so the
     // archive's path is made full first (a path typed on a command line may be relative).
     char fullPath[kPathSize];
@@ -163,22 +190,10 @@ void OpenExplorer(const char* destination) {
     SplitPath(length > 0 && length < kPathSize ? fullPath : run.archivePath, run.baseFolder, archiveBaseName);
     if (char* extension = LastDot(archiveBaseName)) *extension = 0;
     TrimTrailingBlanks(archiveBaseName);
-    if (!SettleDestination(run, archiveBaseName, config)) return 0;
-    if (!EnsureDestinationExists(run, config)) return 1;
-
+    if (int result = SettleDestination(run, archiveBaseName, config)) return result;
+    if (int result = EnsureDestinationExists(run, config)) return result;
     Extract();
-    if (g_cancelState != 0) return 0;
-    if (config.command[0] && g_failedEntries != 0) {
-        // Neither run on damaged files nor delete what is left of them.
-        ShowError(IDS_COMMAND_NOT_RUN);
-    } else if (config.command[0]) {
-        RunCommand(config.command, config.destination, config.deleteAfterCommand != 0);
-        if (config.deleteAfterCommand && g_extractedFiles.paths)
-            CleanUpExtractedFiles(config.destination, run.temporaryDestination);
-    } else if (config.openExplorer) {
-        OpenExplorer(config.destination);
-    }
-    return 1;
+    return Finish(run, config);
 }
 
 }  // namespace
@@ -188,8 +203,8 @@ int RunDriver(char* archivePath) {
     run.archivePath = archivePath;
     memset(&g_reader, 0, sizeof g_reader);
     g_reader.archive = OpenArchive(run);  // sets g_reader.end for the program's own file
-    if (!g_reader.archive) return 0;
-    int result = 0;
+    if (!g_reader.archive) return kExitBadArchive;
+    int result = kExitBadArchive;
     if (!FindCentralDirectory(g_reader)) {
         ShowError(IDS_NOT_SUPPORTED_FORMAT);
     } else {

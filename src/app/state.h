@@ -11,14 +11,27 @@
 
 constexpr size_t kPathSize = MAX_PATH;  // 260: every path buffer, terminator included
 
+// Unattended runs: /P asks nothing, /Q also shows nothing (no Progress window either).
+constexpr int kQuietNoQuestions = 1, kQuietNoWindows = 2;
+
 // Run settings. The first 512 bytes mirror the Configuration block field by field (the
 // magic stays zero). Written by the main thread before the worker starts; while the
 // worker runs only the worker writes overwriteWithoutAsking and newerOnly.
 struct RunSettings {
     ConfigBlock config;
     int newerOnly;
+    int quietMode;  // kQuiet* bits from /P and /Q; no block changes it
+    char installFolder[kPathSize];  // /T:, empty without it; replaces every other destination
 };
 static_assert(offsetof(RunSettings, newerOnly) == kBlockSize);
+
+// The process's exit codes, as installers and package managers read them (the command's
+// own code is passed on where the stub waits for it, so 3010 and 1641 reach the caller).
+constexpr int kExitSuccess = 0;
+constexpr int kExitBadCommandLine = 87;  // ERROR_INVALID_PARAMETER
+constexpr int kExitCancelled = 1602;     // ERROR_INSTALL_USEREXIT: cancelled or declined
+constexpr int kExitFailed = 1603;        // ERROR_INSTALL_FAILURE
+constexpr int kExitBadArchive = 1620;    // ERROR_INSTALL_PACKAGE_INVALID: not an archive we read
 
 extern RunSettings g_settings;
 

@@ -44,7 +44,9 @@ __attribute__((noinline)) DWORD ArchiveSelfCheck(HWND owner, HINSTANCE module, D
     const int64_t length = int64_t(
         SelfCheckEnd(reinterpret_cast<const uint8_t*>(module), 4096, archiveStart, uint64_t(LengthOf(file))));
 
-    HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_CRC_CHECK), nullptr, nullptr, 0);
+    HWND window = g_settings.quietMode & kQuietNoWindows
+                      ? nullptr
+                      : CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_CRC_CHECK), nullptr, nullptr, 0);
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
@@ -71,6 +73,6 @@ __attribute__((noinline)) DWORD ArchiveSelfCheck(HWND owner, HINSTANCE module, D
     char format[kSelfCheckMessageSize], text[kSelfCheckMessageSize + MAX_PATH];
     LoadStringA(module, IDS_CRC_CHECK_ERROR, format, sizeof format);
     wsprintfA(text, format, path);
-    MessageBoxA(owner, text, kWarningCaption, MB_ICONERROR);
+    ShowMessage(owner, text, kWarningCaption, MB_ICONERROR);
     return 0;
 }

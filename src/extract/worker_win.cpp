@@ -53,6 +53,12 @@ DWORD ExistingDosDateTime(const char* path, uint64_t& size) {
     return DWORD(date) << 16 | time;
 }
 
+// An entry that failed: the user is told which, and the driver will run no command.
+void Fail(const char* text) {
+    ++g_failedEntries;
+    ShowMessage(g_progressWindow, text, kCaption, MB_ICONERROR);
+}
+
 // Write decision for an entry whose output file may exist: >0 write, 0 skip, -1 stop.
 int DecideOverwrite(Worker& w) {
     RunSettings& settings = g_settings;
@@ -63,6 +69,7 @@ int DecideOverwrite(Worker& w) {
     const DWORD entryTime = w.entry.DosDateTime();
     int decision;
     if (settings.newerOnly) return existingTime < entryTime ? 1 : 0;
+    if (settings.quietMode) return 0;  // nobody to ask: the existing file stays
     OverwriteRequest request = {w.output, existingTime, entryTime, existingSize, w.entry.uncompressedSize};
     switch (AskOverwrite(&request)) {
         case kOverwriteNo:
@@ -90,9 +97,13 @@ bool CheckEntryPassword(Worker& w, const char* password) {
 }
 
 // Opens an encrypted entry with the known password or one the user types. >0 go on,
-// 0 skip the entry, -1 stop.
+// 0 skip the entry (it counts as failed: the files are not whole), -1 stop.
 int OpenEncrypted(Worker& w) {
     if (CheckEntryPassword(w, w.password)) return 1;
+    if (g_settings.quietMode) {
+        Fail(kInvalidPasswordText);  // nobody to ask
+        return 0;
+    }
     SendToProgress(kMsgStopAnimation);
     int decision = 0;
     for (;;) {
@@ -109,16 +120,11 @@ int OpenEncrypted(Worker& w) {
             decision = 1;
             break;
         }
-        MessageBoxA(g_progressWindow, kInvalidPasswordText, kWarningCaption, MB_OK | MB_ICONWARNING);
+        ShowMessage(g_progressWindow, kInvalidPasswordText, kWarningCaption, MB_OK | MB_ICONWARNING);
     }
     SendToProgress(kMsgPlayAnimation);
+    if (decision == 0) ++g_failedEntries;
     return decision;
-}
-
-// An entry that failed: the user is told which, and the driver will run no command.
-void Fail(const char* text) {
-    ++g_failedEntries;
-    MessageBoxA(g_progressWindow, text, kCaption, MB_ICONERROR);
 }
 
 // "Cannot create a file." under the entry's name (at most 259 bytes by now).
@@ -219,6 +225,7 @@ bool ExtractEntry(Worker& w) {
             w.result = -1;
             return false;
         case OutputKind::InvalidName:
+            ++g_failedEntries;
             ShowStringMessage(nullptr, IDS_INVALID_FILENAME, name, MB_ICONWARNING);
             return true;
         case OutputKind::Folder:

@@ -25,8 +25,9 @@ struct CommandLaunch {
 void PrepareCommand(CommandLaunch& launch, const char* command, const char* destination, const char* rundll32);
 
 // Starts the command. With `wait`, returns only once the process has ended and, after it,
-// any installer window that showed up has gone.
-void RunCommand(const char* command, const char* destination, bool wait);
+// any installer window that showed up has gone, with the process's exit code; without,
+// kExitSuccess once it started. kExitFailed when it could not be started.
+int RunCommand(const char* command, const char* destination, bool wait);
 
 // A window of one of the known installer kinds. `className` and `title` (kWindowNameSize
 // each) come in empty; exactly one of them leaves with the name the window was found by,

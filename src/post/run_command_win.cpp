@@ -77,7 +77,7 @@ HWND FindInstallerWindow(char* className, char* title) {
     return nullptr;
 }
 
-[[gnu::noinline]] void RunCommand(const char* command, const char* destination, bool wait) {
+[[gnu::noinline]] int RunCommand(const char* command, const char* destination, bool wait) {
     CommandLaunch launch;
     char rundll32[kPathSize];
     const bool hasRundll32 =
@@ -92,20 +92,23 @@ HWND FindInstallerWindow(char* className, char* title) {
     execute.lpParameters = launch.parameters;
     execute.lpDirectory = launch.folder;
     execute.nShow = SW_SHOWDEFAULT;
-    if (!ShellExecuteExA(&execute) || !execute.hProcess) return;
+    if (!ShellExecuteExA(&execute)) return kExitFailed;
+    // Opened by a program already running (a document's): nothing of ours to wait for.
+    if (!execute.hProcess) return kExitSuccess;
 
     HANDLE process = execute.hProcess;
     WaitForInputIdle(process, INFINITE);
     DWORD exitCode;
     if (!GetExitCodeProcess(process, &exitCode) || !wait) {
         CloseHandle(process);
-        return;
+        return kExitSuccess;
     }
     // A program that ended at once has likely handed over to an installer that is still
     // starting: it gets far longer for a window to appear.
     int tries = 3000;
     if (exitCode == STILL_ACTIVE) {
         while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) Sleep(100);
+        GetExitCodeProcess(process, &exitCode);
         tries = 200;
     }
     CloseHandle(process);
@@ -123,4 +126,5 @@ HWND FindInstallerWindow(char* className, char* title) {
         Sleep(100);
         window = FindWindowByName(className, title);
     }
+    return int(exitCode);
 }

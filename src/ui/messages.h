@@ -12,6 +12,9 @@ inline constexpr char kBrowseTitle[] = "Please select a folder to store the extr
 
 constexpr int kMessageSize = 128;  // every string-table text is loaded into this much
 
+// Every message box of the stub. In a quiet run (/Q, /P) none is shown and nobody waits:
+// the answer is the first button's, Yes or OK.
+int ShowMessage(HWND owner, const char* text, const char* caption, UINT style);
 // Loads string `id`, formats it with `argument` when one is given, and shows it with the
 // caption "DUD-ORE". Returns the message box's answer.
 int ShowStringMessage(HWND owner, UINT id, const char* argument, UINT style);

@@ -12,6 +12,11 @@ void FillTemplateText(HWND dialog, int id, const char* argument, int formatSize)
     SetDlgItemTextA(dialog, id, text);
 }
 
+int ShowMessage(HWND owner, const char* text, const char* caption, UINT style) {
+    if (g_settings.quietMode) return (style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+    return MessageBoxA(owner, text, caption, style);
+}
+
 int ShowStringMessage(HWND owner, UINT id, const char* argument, UINT style) {
     char format[kMessageSize];
     char text[kMessageSize + MAX_PATH];
@@ -21,7 +26,7 @@ int ShowStringMessage(HWND owner, UINT id, const char* argument, UINT style) {
     } else {
         lstrcpynA(text, format, sizeof text);
     }
-    return MessageBoxA(owner, text, kCaption, style);
+    return ShowMessage(owner, text, kCaption, style);
 }
 
 void ShowError(UINT id) { ShowStringMessage(nullptr, id, nullptr, MB_ICONERROR); }

@@ -89,6 +89,7 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 }  // namespace
 
 void ShowProgress(uint32_t kib) {
+    if (!g_progressWindow) return;  // a run without its window (/Q) has no bar to move
     const uint32_t step = kib / g_barStep;
     if (step == g_barShownStep) return;
     g_barShownStep = step;

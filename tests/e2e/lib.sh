@@ -50,6 +50,13 @@ run_tail() {
   echo "$status"
 }
 
+# The same, printing the program's whole Windows exit code: Wine's own status keeps only
+# its low 8 bits (1602 would read 66).
+run_code() {
+  printf '@"%s" %s\r\n@echo code=%%ERRORLEVEL%%\r\n' "$(winpath "$1")" "$2" > run_code.bat
+  timeout 60 "$DUDORE_WINE" cmd /c "$(winpath run_code.bat)" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^code=//p'
+}
+
 # The stub extracted into `dest`: the same files, bytes and folders as `unzip` gives.
 same_tree() {
   local ours=$1 reference=$2

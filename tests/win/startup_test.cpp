@@ -123,6 +123,36 @@ TEST_F(CommandLine, SwitchesSetTheirOptionsInEitherCase) {
     }
 }
 
+TEST_F(CommandLine, UnattendedSwitchesTakeEffectBesideTheOthers) {
+    struct Case {
+        const char* tail;
+        int result;
+        const char* archive;
+        const char* installFolder;
+        int quiet;
+    } cases[] = {
+        {"/Q", 1, "", "", kQuietNoQuestions | kQuietNoWindows},
+        {"/p /O", 1, "", "", kQuietNoQuestions},
+        {"/P /Q", 1, "", "", kQuietNoQuestions | kQuietNoWindows},  // the quieter wins in any order
+        {"/Q /P", 1, "", "", kQuietNoQuestions | kQuietNoWindows},
+        {"/Q {A}", 1, "{A}", "", kQuietNoQuestions | kQuietNoWindows},
+        {"/T:{D} /Q", 1, "", "{D}", kQuietNoQuestions | kQuietNoWindows},
+        {"/t:\"{DIR}\\with blank\" {A}", 1, "{A}", "{DIR}\\with blank", 0},
+        {"/T:\"{DIR}\\a/q b\" \"{B}\"", 1, "{B}", "{DIR}\\a/q b", 0},  // no switch inside the folder
+        {"/T:\"unclosed /Q", 1, "", "unclosed /Q", 0},
+        {"/T {A}", 0, "/T {A}", "", 0},  // without its colon, no switch
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        SCOPED_TRACE(c.tail);
+        EXPECT_EQ(Parse(c.tail), c.result);
+        EXPECT_EQ(std::string(archive), Expand(c.archive));
+        EXPECT_EQ(std::string(settings.installFolder), Expand(c.installFolder));
+        EXPECT_EQ(settings.config.destination[0], 0);
+        EXPECT_EQ(settings.quietMode, c.quiet);
+    }
+}
+
 TEST_F(CommandLine, RefusesWhatDoesNotFitItsBuffer) {
     const std::string command127(127, 'c'), command128(128, 'c');
     EXPECT_EQ(Parse("/E:" + command127), 1);
@@ -130,6 +160,14 @@ TEST_F(CommandLine, RefusesWhatDoesNotFitItsBuffer) {
     SetUp();
     EXPECT_EQ(Parse("/E:" + command128), 0);
     EXPECT_EQ(settings.config.command[0], 0);
+
+    const std::string folder259 = "C:\\" + std::string(256, 'f');
+    SetUp();
+    EXPECT_EQ(Parse("/T:" + folder259), 1);
+    EXPECT_EQ(std::string(settings.installFolder), folder259);
+    SetUp();
+    EXPECT_EQ(Parse("/T:" + folder259 + "f"), 0);
+    EXPECT_EQ(settings.installFolder[0], 0);
 
     SetUp();
     EXPECT_EQ(Parse(std::string(511, ' ')), 1);
@@ -204,6 +242,22 @@ TEST_F(ConfigurationBlock, ValidBlockReplacesEverySwitchFieldByField) {
     EXPECT_STREQ(settings.config.questionText, "Go?");
     EXPECT_EQ(settings.config.magic[0], 0);  // the settings never carry the magic
     EXPECT_EQ(position, 0);
+}
+
+TEST_F(ConfigurationBlock, InstallFolderBeatsTheBlocksDestinationAndTakesItsMacros) {
+    strcpy(block.destination, "%temp%");
+    strcpy(block.command, "setup.exe");
+    block.deleteAfterCommand = 1;
+    EXPECT_EQ(Read(), 1);  // the block alone would make a private %temp% folder
+    strcpy(settings.installFolder, "C:\\from-switch");
+    EXPECT_EQ(ApplyInstallFolder("C:\\sfx.exe", settings), 0);
+    EXPECT_STREQ(settings.config.destination, "C:\\from-switch");
+
+    char windows[kPathSize];
+    GetWindowsDirectoryA(windows, kPathSize);
+    strcpy(settings.installFolder, "%WinDir%\\tool");
+    EXPECT_EQ(ApplyInstallFolder("C:\\sfx.exe", settings), 0);
+    EXPECT_EQ(std::string(settings.config.destination), std::string(windows) + "\\tool");
 }
 
 TEST_F(ConfigurationBlock, EmptyDestinationLeavesTheSwitchesDestination) {

@@ -13,6 +13,7 @@
 //                      from the extracted files) that shows a window titled "Setup" until
 //                      it is closed, at most 120 s, and logs "window closed"; the program
 //                      itself ends at once, as installers that start another process do
+//   exit:N             ends with exit code N (3010: a restart is needed)
 //
 // and logs "end" as it ends. Words hold no '.', which would stop the stub from splitting
 // the parameters off the program's name.
@@ -124,6 +125,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Log("args=" + tail);
     Log(std::string("folder=") + folder);
 
+    int exitCode = 0;
     size_t at = 0;
     while (at < tail.size()) {
         size_t end = tail.find(' ', at);
@@ -137,8 +139,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
             Log((GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES ? "present " : "missing ") + name);
         } else if (word == "window") {
             HandOverToSetupWindow();
+        } else if (word.rfind("exit:", 0) == 0) {
+            exitCode = atoi(word.c_str() + 5);
         }
     }
     Log("end");
-    return 0;
+    return exitCode;
 }
