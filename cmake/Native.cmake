@@ -28,7 +28,8 @@ target_compile_definitions(native_tests PRIVATE
   DUDORE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
   DUDORE_PEER_ARCHIVES="${PROJECT_SOURCE_DIR}/tests/data/peer-archives"
   DUDORE_MKSFX="$<TARGET_FILE:mksfx>")
-gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "TMPDIR=${CMAKE_BINARY_DIR}/tmp")
+# Every test has a time limit: a hang fails that test, by name, instead of the whole run.
+gtest_discover_tests(native_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 ENVIRONMENT "TMPDIR=${CMAKE_BINARY_DIR}/tmp")
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/tmp)
 
 # Archives of every legacy method for the end-to-end tests, from the test encoders.

@@ -12,7 +12,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 # The prefix is made once per build directory, before any test runs in it.
 add_test(NAME wine_prefix COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${DUDORE_WINE_PREFIX})
-set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine)
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 
 file(GLOB DUDORE_WIN_TESTS CONFIGURE_DEPENDS tests/win/*.cpp)
 add_executable(win_tests ${DUDORE_WIN_TESTS})
@@ -24,14 +24,16 @@ target_compile_definitions(win_tests PRIVATE DUDORE_STUB_NAME="${DUDORE_STUB}.ex
 add_dependencies(win_tests ${DUDORE_STUB})
 
 include(GoogleTest)
+# Every test has a time limit: a dialog nobody answers fails its test, by name, instead of
+# holding the whole run.
 gtest_discover_tests(win_tests DISCOVERY_TIMEOUT 120 DISCOVERY_MODE PRE_TEST
-  PROPERTIES FIXTURES_REQUIRED wine)
+  PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 
 # The double-byte cases again, in a Japanese session (code page 932).
 add_test(NAME win_tests.japanese
   COMMAND env LC_ALL=ja_JP.UTF-8 DUDORE_EXPECT_CP932=1 ${CMAKE_BINARY_DIR}/wine-run
           ${CMAKE_BINARY_DIR}/win_tests.exe --gtest_filter=*Dbcs*:*Japanese*)
-set_tests_properties(win_tests.japanese PROPERTIES FIXTURES_REQUIRED wine)
+set_tests_properties(win_tests.japanese PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 
 file(GLOB DUDORE_DRIVER_SOURCES CONFIGURE_DEPENDS tests/win/driver/*.cpp)
 add_executable(uidriver ${DUDORE_DRIVER_SOURCES})

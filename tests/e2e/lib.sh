@@ -12,6 +12,10 @@ failures=0
 # The Windows form of a Linux path: Wine maps / to drive Z:.
 winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 
+# Wine's own exit status keeps the low 8 bits of a Windows exit code: these are those of
+# 1602 (cancelled or declined), 1603 (failed) and 1620 (no archive the stub can read).
+LOW_CANCELLED=66 LOW_FAILED=67 LOW_BAD_ARCHIVE=84
+
 # Runs a Windows program of the build under Wine; its exit code is ours.
 wine_run() { "$DUDORE_WINE" "$@" </dev/null; }
 driver() { "$DUDORE_WINE" "$DUDORE_DRIVER" "$@" </dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }

@@ -30,7 +30,7 @@ check "the error is shown" driver wait DUD-ORE
 expect_eq "its text" "$(driver text DUD-ORE 65535)" "CRC Error!"
 driver click DUD-ORE 1 >/dev/null
 wait_stub
-expect_eq "exit code" "$STUB_STATUS" 0
+expect_eq "exit code" "$STUB_STATUS" $LOW_FAILED
 expect_eq "the existing file is untouched" "$(cat out/damaged.txt)" "the user's own file"
 expect_eq "the next entry is extracted" "$(cat out/next.txt)" "next entry"
 check "no temporary file left" test -z "$(find out -name '~*')"

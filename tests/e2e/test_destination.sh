@@ -48,7 +48,7 @@ check "refused base folder: the run ends with a message" driver wait DUD-ORE
 expect_eq "refused base folder: its text" "$(driver text DUD-ORE 65535)" "Invalid path!"
 driver click DUD-ORE 1
 wait_stub
-expect_eq "refused base folder: exit code" "$STUB_STATUS" 0
+expect_eq "refused base folder: exit code" "$STUB_STATUS" $LOW_FAILED
 check "refused base folder: nothing extracted" test ! -e "semi;colon/f.txt"
 
 # A destination that would resolve past 259 bytes is refused, never cut to another path.

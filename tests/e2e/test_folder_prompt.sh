@@ -21,7 +21,7 @@ start_stub ask.exe
 driver wait DUD-ORE >/dev/null
 driver click DUD-ORE 2 >/dev/null
 wait_stub
-expect_eq "Cancel: exit code" "$STUB_STATUS" 0
+expect_eq "Cancel: exit code" "$STUB_STATUS" $LOW_CANCELLED
 check "Cancel: nothing made" test ! -e missing
 
 # Drive B: does not exist here, so no level of the path can be made.
@@ -31,6 +31,6 @@ check "cannot create: the error appears" driver wait DUD-ORE
 expect_eq "cannot create: its text" "$(driver text DUD-ORE 65535 | head -1)" "Cannot create a folder."
 driver click DUD-ORE 1 >/dev/null
 wait_stub
-expect_eq "cannot create: exit code" "$STUB_STATUS" 0
+expect_eq "cannot create: exit code" "$STUB_STATUS" $LOW_FAILED
 
 finish

@@ -99,7 +99,7 @@ for how in button esc close; do
     close) driver close "$TITLE" ;;
   esac
   wait_stub
-  expect_eq "$how: exit code" "$STUB_STATUS" 0
+  expect_eq "$how: exit code" "$STUB_STATUS" $LOW_CANCELLED
   check "$how: the existing file is kept" is_old out/one.txt
   check "$how: nothing after it" test ! -e out/two.txt -a ! -e out/three.txt
   check "$how: no Explorer" not explorer_window out 2

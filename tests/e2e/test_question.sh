@@ -13,7 +13,7 @@ check "the question appears under its title" driver wait "Install Tool"
 expect_eq "with its text" "$(driver text "Install Tool" 65535)" "Install the tool now?"
 driver click "Install Tool" 7
 wait_stub
-expect_eq "No: exit code" "$STUB_STATUS" 0
+expect_eq "No: exit code" "$STUB_STATUS" $LOW_CANCELLED
 check "No: nothing made" test ! -e out
 
 start_stub ask.exe

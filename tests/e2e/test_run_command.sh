@@ -53,7 +53,7 @@ start_stub cancel.exe
 check "cancel: asked for the password" driver wait "Password needed"
 driver key "Password needed" esc
 wait_stub
-expect_eq "cancel: exit code" "$STUB_STATUS" 0
+expect_eq "cancel: exit code" "$STUB_STATUS" $LOW_CANCELLED
 check "cancel: the program did not run" test ! -e setup.log
 check "cancel: the files extracted before stay" test -f out3/fake_setup.exe
 
@@ -72,7 +72,7 @@ expect_eq "damaged: then why nothing runs" "$(driver text DUD-ORE 65535 | paste 
   "Some files could not be extracted. The command was not run."
 driver click DUD-ORE 1
 wait_stub
-expect_eq "damaged: exit code" "$STUB_STATUS" 0
+expect_eq "damaged: exit code" "$STUB_STATUS" $LOW_FAILED
 check "damaged: no program ran" test ! -e setup.log
 check "damaged: nothing was deleted" test -f out6/top.txt -a -f out6/fake_setup.exe
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The stub ends with exit code 0 whatever it was given: its own archive (also in ZIP64
-# form), a ZIP named on the command line, an archive path that does not exist (silently),
-# a file with nothing behind the image (silently), an archive it cannot read (with a
-# message, never as an empty success). In a folder whose name the code page cannot hold it
+# The stub's own archive (also in ZIP64 form) and a ZIP named on the command line end
+# with exit code 0; an archive path that does not exist with 87 (silently), a file with
+# nothing behind the image (silently) and an archive it cannot read (with a message, never
+# as an empty success) with 1620. In a folder whose name the code page cannot hold it
 # still opens itself; only making that folder its destination is refused, with a message.
 source "$(dirname "$0")/lib.sh"
 
@@ -19,9 +19,9 @@ expect_eq "named ZIP: exit code" "$(run_tail "$DUDORE_STUB" "/N /H \"$(winpath p
 check "named ZIP: extracted into the named folder" cmp -s src/a.txt named/a.txt
 
 # Silence: a message box would hold the program until the time limit (exit code 124).
-expect_eq "missing archive: exit code" "$(run_to_end "$DUDORE_STUB" "$(winpath nothing-here.zip)")" 0
+expect_eq "missing archive: exit code" "$(run_to_end "$DUDORE_STUB" "$(winpath nothing-here.zip)")" 87
 cp "$DUDORE_STUB" bare.exe
-expect_eq "nothing after the image: exit code" "$(run_to_end bare.exe)" 0
+expect_eq "nothing after the image: exit code" "$(run_to_end bare.exe)" $LOW_BAD_ARCHIVE
 
 (cd src && zip -q -X -fz ../zip64.zip a.txt)
 make_sfx -o zip64.exe -d "$(winpath out64)" --skip-dialog --overwrite --no-explorer zip64.zip
@@ -47,6 +47,6 @@ check "split archive: a message" driver wait DUD-ORE
 expect_eq "split archive: its text" "$(driver text DUD-ORE 65535)" "not supported archive format."
 driver click DUD-ORE 1
 wait_stub
-expect_eq "split archive: exit code" "$STUB_STATUS" 0
+expect_eq "split archive: exit code" "$STUB_STATUS" $LOW_BAD_ARCHIVE
 
 finish
