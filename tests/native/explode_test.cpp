@@ -312,6 +312,19 @@ TEST(Explode, MatchesTheReferenceOnTruncatedAndRandomInput) {
             ExpectSameRun(d, ReferenceRaw(part, uint32_t(data.size()), v.bigDictionary, v.literalTree));
             if (cut < stream.size()) EXPECT_NE(d.runningCrc, legacy::Crc32Of(data));
         }
+        // Longer than the input buffer, with codes of up to 16 bits, cut within its second
+        // fill: behind the last byte lie stale bytes of the first fill, never the stream's,
+        // and a cut one byte into a long code must not read them as its next bits.
+        const Bytes longData = legacy::TextLike(60000, 31);
+        const Bytes deep =
+            legacy::Implode(longData, {.bigDictionary = v.bigDictionary, .literalTree = v.literalTree, .deepTrees = true});
+        ASSERT_GT(deep.size(), kInputBufferSize + 32);
+        for (size_t cut = kInputBufferSize + 1; cut <= kInputBufferSize + 32; ++cut) {
+            SCOPED_TRACE(testing::Message() << "deep trees, cut at " << cut);
+            const Bytes part(deep.begin(), deep.begin() + long(cut));
+            const legacy::Decoded d = ExplodeRaw(part, uint32_t(longData.size()), v.bigDictionary, v.literalTree);
+            ExpectSameRun(d, ReferenceRaw(part, uint32_t(longData.size()), v.bigDictionary, v.literalTree));
+        }
         for (uint32_t seed = 1; seed <= 400; ++seed) {
             SCOPED_TRACE(seed);
             const Bytes random = RandomStream(seed, v.literalTree);

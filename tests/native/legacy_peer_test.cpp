@@ -76,9 +76,10 @@ namespace {
 
 // Every method: an entry whose data decodes to far more than it declares. The output
 // never holds more than the declared size; Deflate and Deflate64 stop there at once (the
-// overrun marks the entry failed), the older methods count down to it.
+// overrun marks the entry failed), the older methods count down to it. The bound is
+// cumulative: a size that only several writes pass, each smaller than it, holds too.
 TEST(OutputBound, NoEntryWritesPastItsDeclaredSize) {
-    const Bytes data = legacy::TextLike(100000, 7), declared(data.begin(), data.begin() + 10);
+    const Bytes data = legacy::TextLike(100000, 7);
     Bytes stored64;  // stored blocks: a stream both Deflate and Deflate64 read alike
     for (size_t at = 0; at < data.size(); at += 60000) {
         stored64.push_back(at + 60000 >= data.size());
@@ -90,6 +91,7 @@ TEST(OutputBound, NoEntryWritesPastItsDeclaredSize) {
         uint16_t method, flags;
         Bytes compressed;
         bool overrun;
+        size_t declared = 10;
     } cases[] = {
         {0, 0, data, true},
         {1, 0, legacy::ShrinkEncoder({}).Encode(data), false},
@@ -97,15 +99,26 @@ TEST(OutputBound, NoEntryWritesPastItsDeclaredSize) {
         {6, 6, legacy::Implode(data, {.bigDictionary = true, .literalTree = true}), false},
         {8, 0, stored64, true},
         {9, 0, stored64, true},
+        {0, 0, data, true, 70000},
+        {8, 0, stored64, true, 70000},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "method " << c.method);
+        SCOPED_TRACE(testing::Message() << "method " << c.method << ", " << c.declared << " bytes declared");
+        const Bytes declared(data.begin(), data.begin() + long(c.declared));
         const Bytes archive = legacy::BuildZip({{"big.txt", c.method, c.flags, c.compressed, declared}});
         const legacy::Decoded d = legacy::Decode(archive);
         ASSERT_TRUE(d.found);
-        EXPECT_EQ(d.entry.uncompressedSize, 10u);
-        EXPECT_LE(d.output.size(), 10u);
-        if (c.overrun) EXPECT_EQ(d.output.size(), 0u) << "the block that would pass the size is refused whole";
+        EXPECT_EQ(d.entry.uncompressedSize, c.declared);
+        EXPECT_LE(d.output.size(), c.declared);
+        if (c.declared == 10) {
+            if (c.overrun) EXPECT_EQ(d.output.size(), 0u) << "the block that would pass the size is refused whole";
+            continue;
+        }
+        // The writes that fit were made, each smaller than the size; the one that would
+        // pass it is refused whole.
+        EXPECT_FALSE(d.calls.empty());
+        for (const legacy::SinkCall& call : d.calls) EXPECT_LT(call.size, c.declared);
+        EXPECT_LT(d.output.size(), c.declared);
     }
 }
 

@@ -49,6 +49,9 @@ TEST(MksfxRefuses, WhatTheStubCannotUse) {
         {"method 12 declared",
          [](const Scratch& s) { WriteBytes(s / "in.zip", MakeZip({.entries = {{"x.bz2", "data", 12}}})); },
          "out.exe", "method 12"},
+        {"method 7 declared",
+         [](const Scratch& s) { WriteBytes(s / "in.zip", MakeZip({.entries = {{"x.tok", "data", 7}}})); },
+         "out.exe", "\"x.tok\": method 7 (tokenized) is a method the stub cannot extract"},
         {"name of 261 bytes", [](const Scratch& s) {
              WriteBytes(s / "in.zip", MakeZip({.entries = {{"ok.txt", "fine"}, {std::string(261, 'n'), "long"}}}));
          }, "out.exe", "would not find this entry"},

@@ -154,6 +154,7 @@ struct HandEntry {
     uint16_t method = 0, flags = 0;
     uint32_t attributes = 0x20;
     bool zip64 = false;         // sizes and offset escaped into ZIP64 extra fields
+    bool zip64Offset = true;    // with zip64; false: the central field holds the sizes only
     std::string localExtra, centralExtra;  // further extra fields, as stored
     uint32_t crc = 0;           // of data and hole; WriteHandArchive fills it in
 };
@@ -203,7 +204,8 @@ inline uint64_t WriteHandArchive(FILE* file, HandArchive& a) {
         Append16(chunk, uint32_t(e.name.size())), Append16(chunk, uint32_t(localExtra.size()));
         AppendText(chunk, e.name), AppendText(chunk, localExtra), AppendText(chunk, e.data);
         emit(chunk, e.hole);
-        Append64(sizes, offset);
+        const bool offsetEscaped = e.zip64 && e.zip64Offset;
+        if (offsetEscaped) Append64(sizes, offset);
         const std::string centralExtra = (e.zip64 ? ExtraField(1, std::string(sizes.begin(), sizes.end())) : "") + e.centralExtra;
         central.insert(central.end(), {'P', 'K', 1, 2});
         Append16(central, 45), Append16(central, 45), Append16(central, e.flags), Append16(central, e.method);
@@ -211,7 +213,7 @@ inline uint64_t WriteHandArchive(FILE* file, HandArchive& a) {
         Append32(central, escaped(e.zip64, size)), Append32(central, escaped(e.zip64, size));
         Append16(central, uint32_t(e.name.size())), Append16(central, uint32_t(centralExtra.size()));
         Append16(central, 0), Append16(central, 0), Append16(central, 0), Append32(central, e.attributes);
-        Append32(central, escaped(e.zip64, offset));
+        Append32(central, escaped(offsetEscaped, offset));
         AppendText(central, e.name), AppendText(central, centralExtra);
     }
     const uint64_t directory = at - base, count = a.entries.size();

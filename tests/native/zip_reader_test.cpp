@@ -692,7 +692,8 @@ TEST(CentralRecord, ExtraLengthFallsBackWhenLocalIsZero) {
 constexpr uint64_t k4GiB = uint64_t(1) << 32;
 
 // Sizes and offsets from ZIP64 fields: from zip -fz, hand-built, behind a 5 GiB hole,
-// an entry past 4 GiB, and 70,000 entries. Holes are sparse; the scan starts behind them.
+// an entry past 4 GiB, 70,000 entries, and a central field without the offset. Holes
+// are sparse; the scan starts behind them.
 TEST(Zip64, SizesAndOffsetsFromTheirExtraFields) {
     REQUIRE_TOOLS_OR_SKIP();
     ScratchDir dir;
@@ -709,6 +710,8 @@ TEST(Zip64, SizesAndOffsetsFromTheirExtraFields) {
         {"behind 5 GiB", {.hole = 5 * k4GiB / 4, .entries = {{.name = "far", .data = "x", .zip64 = true}}, .zip64End = true}, 5 * k4GiB / 4},
         {"an entry past 4 GiB", {.entries = {{.name = "big", .data = "d", .hole = k4GiB + 5, .zip64 = true}, {.name = "next", .data = "n"}}, .zip64End = true}, 0},
         {"70,000 entries", {.zip64End = true}, 0},
+        {"a central field of the two sizes only",
+         {.entries = {{.name = "a", .data = "one", .zip64 = true, .zip64Offset = false}, {.name = "b", .data = "two"}}}, 0},
     };
     for (int i = 0; i < 70000; ++i) cases[3].archive.entries.push_back({.name = std::to_string(i), .data = "e"});
     for (Case& c : cases) {
@@ -783,11 +786,24 @@ TEST(Zip64, UnreadableFormsAreRefused) {
         Put32(file, p.at, p.value);
         EXPECT_FALSE(ReadableArchive(file)) << p.what;
     }
-    archive.zip64End = false;
+    // Plain end records, and no ZIP64 field anywhere.
+    archive = {.entries = {{.name = "a", .data = "one"}}};
     WriteHandArchive(dir / "b.zip", archive);
-    Bytes plain = ReadBytes(dir / "b.zip");
-    Put16(plain, plain.size() - 22 + 4, 1);
-    EXPECT_FALSE(ReadableArchive(plain)) << "split: the end record's disk";
+    const Bytes plain = ReadBytes(dir / "b.zip");
+    const struct {
+        const char* what;
+        size_t at;
+        uint32_t value;
+    } plainPatches[] = {
+        {"split: the end record's disk", plain.size() - 22 + 4, 1},
+        {"an escaped directory offset without ZIP64 records", plain.size() - 22 + 16, 0xFFFFFFFF},
+    };
+    EXPECT_TRUE(ReadableArchive(plain));
+    for (const auto& p : plainPatches) {
+        Bytes file = plain;
+        Put32(file, p.at, p.value);
+        EXPECT_FALSE(ReadableArchive(file)) << p.what;
+    }
 }
 
 // A local header behind the central directory (appended, or hidden in whatever follows
