@@ -10,13 +10,13 @@ cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/release}")
 jobs=${DUDORE_JOBS:-$(nproc)}
 
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-  if ! SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null); then
-    echo "release.sh: not a git checkout: set SOURCE_DATE_EPOCH to the release's time" >&2
-    exit 1
-  fi
+# The archive's entries take the images' time, from the same places as the build takes it
+# (cmake/Windows.cmake), which works it out on its own.
+epoch=${SOURCE_DATE_EPOCH:-}
+if [ -z "$epoch" ] && ! epoch=$(git log -1 --format=%ct 2>/dev/null); then
+  echo "release.sh: not a git checkout: set SOURCE_DATE_EPOCH to the release's time" >&2
+  exit 1
 fi
-export SOURCE_DATE_EPOCH
 
 # Fresh build folders: a reused one would keep the time stamp it was configured with.
 for bits in 32 64; do
@@ -38,7 +38,7 @@ cp "$out/win32/mksfx.exe" "$out/win32/dudore-stub32.exe" "$out/win64/dudore-stub
 files+=(SHA256SUMS)
 
 # Entries in a fixed order, with fixed modes and times, and no owner or extra fields.
-(cd "$stage" && chmod 644 "${files[@]}" && touch -d "@$SOURCE_DATE_EPOCH" "${files[@]}" &&
+(cd "$stage" && chmod 644 "${files[@]}" && touch -d "@$epoch" "${files[@]}" &&
   TZ=UTC zip -q -X "$stage.zip" "${files[@]}")
 echo "$stage.zip:"
 cat "$stage/SHA256SUMS"

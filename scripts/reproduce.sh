@@ -10,15 +10,18 @@ keep=${1:+$(realpath -m "$1")}
 jobs=${DUDORE_JOBS:-$(nproc)}
 work=$(mktemp -d "${TMPDIR:-/tmp}/dudore-reproduce.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-# Both take the commit's time, as a clone of it would; nothing else may differ.
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+head=$(git rev-parse HEAD)
 
-# The tracked and new files of this tree, without what is ignored (build folders).
+# A clone of the commit (so the build finds the commit's time itself), with this tree's
+# changes on top: its tracked and new files as they are, without what is ignored (build
+# folders), and without the files it deleted.
 copy_tree() {
-  mkdir -p "$1"
+  git clone -q --shared --no-checkout . "$1"
+  git -C "$1" checkout -q --detach "$head"
   git ls-files -z --cached --others --exclude-standard |
     while IFS= read -r -d '' file; do if [ -e "$file" ]; then printf '%s\0' "$file"; fi; done |
     tar --null -T - -cf - | tar -xf - -C "$1"
+  git ls-files -z --deleted | (cd "$1" && xargs -0 -r rm -f --)
 }
 
 build() {
@@ -61,4 +64,4 @@ if [ "$differ" -ne 0 ]; then
   exit 1
 fi
 (cd "$first/build/release" && cat dudore-*-windows/SHA256SUMS && sha256sum dudore-*-windows.zip win64/mksfx.exe)
-echo "the same bytes from both builds (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
+echo "the same bytes from both builds of $head${SOURCE_DATE_EPOCH:+ (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)}"
