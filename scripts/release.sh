@@ -6,8 +6,9 @@
 # too: the same commit gives the same bytes on any machine with the same Debian packages.
 #   usage: scripts/release.sh [OUTDIR]     (default build/release; DUDORE_JOBS: build jobs)
 set -euo pipefail
+out=${1:+$(realpath -m "$1")}
 cd "$(dirname "$0")/.."
-out=$(realpath -m "${1:-build/release}")
+out=${out:-$PWD/build/release}
 jobs=${DUDORE_JOBS:-$(nproc)}
 
 # The archive's entries take the images' time, from the same places as the build takes it

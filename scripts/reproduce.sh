@@ -5,8 +5,8 @@
 # compares every shipped file byte for byte. Fails naming each file that differs.
 #   usage: scripts/reproduce.sh [KEEP]     KEEP: where to leave the first build's release
 set -euo pipefail
-cd "$(dirname "$0")/.."
 keep=${1:+$(realpath -m "$1")}
+cd "$(dirname "$0")/.."
 jobs=${DUDORE_JOBS:-$(nproc)}
 work=$(mktemp -d "${TMPDIR:-/tmp}/dudore-reproduce.XXXXXX")
 trap 'rm -rf "$work"' EXIT
