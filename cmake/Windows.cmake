@@ -19,6 +19,22 @@ else()
 endif()
 set(DUDORE_STUB dudore-stub${DUDORE_BITS})
 
+# Reproducible images: the linker stamps each image with SOURCE_DATE_EPOCH rather than the
+# time of the link, so the image checksum follows from the bytes alone. Taken when
+# configuring: from the environment, else the commit's time (0 outside a git checkout).
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(DUDORE_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    OUTPUT_VARIABLE DUDORE_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(NOT DUDORE_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  set(DUDORE_SOURCE_DATE_EPOCH 0)
+endif()
+set(DUDORE_LINK_ENV ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${DUDORE_SOURCE_DATE_EPOCH})
+set(CMAKE_C_LINKER_LAUNCHER ${DUDORE_LINK_ENV})
+set(CMAKE_CXX_LINKER_LAUNCHER ${DUDORE_LINK_ENV})
+
 # The stub: no C runtime start-up, no exceptions, RTTI, unwind tables or libstdc++;
 # nothing but system DLLs. C headers only (-nostdinc++).
 set(DUDORE_STUB_COMPILE_OPTIONS
@@ -47,7 +63,8 @@ file(READ src/resources/stub.manifest.in DUDORE_MANIFEST)
 string(REPLACE "\n" "" DUDORE_MANIFEST "${DUDORE_MANIFEST}")
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/resources/stub.manifest CONTENT "${DUDORE_MANIFEST}" @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS src/resources/stub.manifest.in)
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001 -I${PROJECT_SOURCE_DIR}/src/resources -I${CMAKE_BINARY_DIR}/resources")
+# Quoted: the source or build folder's name may hold blanks.
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001 \"-I${PROJECT_SOURCE_DIR}/src/resources\" \"-I${CMAKE_BINARY_DIR}/resources\"")
 if(EXISTS ${PROJECT_SOURCE_DIR}/src/resources/CMakeLists.txt)
   add_subdirectory(src/resources)  # generated resources (icons)
 endif()
@@ -82,7 +99,7 @@ if(TARGET dudore_generated_resources)
   add_dependencies(${DUDORE_STUB} dudore_generated_resources)
 endif()
 add_custom_command(TARGET ${DUDORE_STUB} POST_BUILD
-  COMMAND ${CMAKE_CXX_COMPILER} -mwindows ${DUDORE_STUB_LINK_OPTIONS} -Wl,--dynamicbase -Wl,--nxcompat
+  COMMAND ${DUDORE_LINK_ENV} ${CMAKE_CXX_COMPILER} -mwindows ${DUDORE_STUB_LINK_OPTIONS} -Wl,--dynamicbase -Wl,--nxcompat
           ${DUDORE_STUB}.ltrans0.ltrans.o $<FILTER:$<TARGET_OBJECTS:${DUDORE_STUB}>,INCLUDE,\\.res$>
           ${DUDORE_STUB_LIB_FLAGS} -lgcc -o $<TARGET_FILE:${DUDORE_STUB}>
   COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/pe_compact.py $<TARGET_FILE:${DUDORE_STUB}>
@@ -90,11 +107,11 @@ add_custom_command(TARGET ${DUDORE_STUB} POST_BUILD
   VERBATIM)
 
 # mksfx for Windows: an ordinary console program, with the toolchain's own zlib
-# (libz-mingw-w64-dev) linked in.
+# (libz-mingw-w64-dev) linked in; stripped, as it ships.
 add_executable(mksfx ${DUDORE_MKSFX_SOURCES} ${DUDORE_PORTABLE_SOURCES})
 target_link_libraries(mksfx PRIVATE z)
 target_include_directories(mksfx PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(mksfx PRIVATE DUDORE_VERSION="${PROJECT_VERSION}")
-target_link_options(mksfx PRIVATE -static)
+target_link_options(mksfx PRIVATE -static -s)
 
 include(cmake/WindowsTests.cmake)

@@ -22,6 +22,13 @@ done
 cmake --preset native -B build/native-asan -DDUDORE_SANITIZE=ON -DDUDORE_BENCH=OFF >/dev/null
 cmake --build build/native-asan -j "$jobs"
 
+# The release checked here is the one the end-to-end scripts unpack and use.
+step "reproducible images: the release built twice in fresh folders, compared byte for byte"
+rm -rf build/release-checked
+scripts/reproduce.sh build/release-checked
+DUDORE_RELEASE_ZIP=$(echo "$root"/build/release-checked/dudore-*-windows.zip)
+export DUDORE_RELEASE_ZIP
+
 # The probe: a 32-bit program that must run. A machine whose kernel refuses 32-bit code
 # still runs everything else, and says loudly what it did not run.
 step "probe: does this machine run 32-bit Windows programs?"

@@ -39,6 +39,27 @@ make_sfx -o native.exe src/ >/dev/null
 wine_run "$DUDORE_BUILD/mksfx.exe" --stub "$(winpath "$DUDORE_STUB")" -o windows.exe 'src\' >/dev/null
 check "mksfx.exe packs the same bytes as the native mksfx" cmp -s native.exe windows.exe
 
+# The release archive, unpacked into a fresh folder: one version in its name, in mksfx.exe
+# and in the stub's version resource; mksfx.exe takes the stub beside it by default and
+# packs a sample that extracts as it was. Its programs are the 32-bit build's.
+if [[ "$DUDORE_STUB" == *stub32.exe ]]; then
+  release=${DUDORE_RELEASE_ZIP:-}
+  if [ -z "$release" ]; then
+    DUDORE_JOBS=2 "$DUDORE_SOURCE/scripts/release.sh" "$E2E_WORK/release" >/dev/null
+    release=$(echo "$E2E_WORK"/release/dudore-*-windows.zip)
+  fi
+  mkdir "release kit" && (cd "release kit" && unzip -q "$release")
+  check "release: every file as SHA256SUMS says" bash -c 'cd "release kit" && sha256sum --quiet -c SHA256SUMS'
+  version=$(basename "$release" -windows.zip); version=${version#dudore-}
+  expect_eq "release: mksfx.exe --version" "$(wine_run "release kit/mksfx.exe" --version | tr -d '\r')" "mksfx $version"
+  expect_eq "release: the stub's FileVersion" "$(strings -el "release kit/dudore-stub32.exe" | grep -A1 -x FileVersion | tail -1)" "$version"
+  wine_run "release kit/mksfx.exe" -o hello.exe -d "$(winpath hello)" --skip-dialog --overwrite --no-explorer \
+    "$(winpath "$DUDORE_SOURCE/samples/hello")\\" >/dev/null
+  check "release: mksfx.exe took the stub beside it" cmp -s -n "$(stat -c %s "release kit/dudore-stub32.exe")" "release kit/dudore-stub32.exe" hello.exe
+  expect_eq "release: the sample extracts" "$(run_to_end hello.exe)" 0
+  check "release: the sample as it was" same_tree hello "$DUDORE_SOURCE/samples/hello"
+fi
+
 # An entry of a little over 4 GiB and one behind it (ZIP64, a sparse archive appended to
 # the stub with offsets from its own start): minutes of writing, DUDORE_LARGE_TESTS=1 only.
 if [ -n "${DUDORE_LARGE_TESTS:-}" ]; then
