@@ -349,6 +349,7 @@ bool ReadDirectory(FILE* file, uint64_t at, Zip64EndRecord& z, uint64_t& recordS
         first = 0;
     }
     reader.centralStart = reader.centralCursor = first;
+    reader.centralEnd = start;
     return SeekTo(file, 0);
 }
 
@@ -364,4 +365,9 @@ int NextEntry(ZipReader& reader, EntryRecord& entry) {
         reader.entryStart = candidate;
         if (ParseLocalHeader(reader, entry, stored)) return 1;
     }
+}
+
+bool CentralRecordsLeft(ZipReader& reader) {
+    return reader.centralCursor != 0 &&
+           FindSignature(reader.archive, reader.centralCursor, reader.centralEnd, 1, 2) != reader.centralEnd;
 }

@@ -75,6 +75,7 @@ struct ZipReader {
     // signed image's certificate table), or 0 for the end of the file.
     uint64_t end;
     uint64_t centralStart;   // the first central record: no entry starts at or after it
+    uint64_t centralEnd;     // where the end record (or the ZIP64 end record) begins
     uint64_t centralCursor;  // next place to search for a central record; 0: none left
     uint64_t entryStart;     // where the local header of the entry handed out last begins
     CentralRecord central;   // kept from the last successful match
@@ -100,3 +101,8 @@ bool FindCentralDirectory(ZipReader& reader);
 // directory starts none. The CRC-32 table must be built (a Unicode Path field is checked
 // against the stored name).
 int NextEntry(ZipReader& reader, EntryRecord& entry);
+
+// After the last entry: true when a central record was left unmatched, so the directory
+// lists an entry whose local header was never handed out (refused, or covered by the data
+// of an entry before it). The archive is damaged then; nothing of it may be lost in silence.
+bool CentralRecordsLeft(ZipReader& reader);

@@ -267,22 +267,35 @@ void SetFileTimeFromDos(const char* path, WORD dosDate, WORD dosTime, bool folde
 
 namespace {
 
+// A damaged archive: entries would be lost without a word. One message, and the run
+// fails (no command, nothing deleted).
+void StopOnDamagedArchive(Worker& w) {
+    ShowError(IDS_NOT_SUPPORTED_FORMAT);
+    g_cancelState = 1;
+    w.result = -1;
+}
+
 // The walk over the entries; the result of the run.
 int ExtractAll(Worker& w) {
     w.host.cancelState = &g_cancelState;
     w.host.reportProgress = ReportProgress;
     w.stream.archive = g_reader.archive;
     w.stream.host = &w.host;
-    while (NextEntry(g_reader, w.entry) && g_cancelState == 0) {
-        // Sizes come from the archive: an entry that claims to reach past the central
-        // directory ends the walk there.
+    while (NextEntry(g_reader, w.entry)) {
+        if (g_cancelState != 0) return w.result;
+        // Sizes come from the archive: an entry that claims to reach into the central
+        // directory would hide every entry after it.
         const int64_t dataStart = PositionOf(g_reader.archive);
         if (dataStart < 0) break;
-        uint64_t nextHeader = uint64_t(dataStart) + w.entry.compressedSize;
-        if (nextHeader < uint64_t(dataStart) || nextHeader > g_reader.centralStart) nextHeader = g_reader.centralStart;
-        if (!ExtractEntry(w) || g_cancelState != 0) break;
+        const uint64_t nextHeader = uint64_t(dataStart) + w.entry.compressedSize;
+        if (nextHeader < uint64_t(dataStart) || nextHeader > g_reader.centralStart) {
+            StopOnDamagedArchive(w);
+            return w.result;
+        }
+        if (!ExtractEntry(w) || g_cancelState != 0) return w.result;
         SeekTo(g_reader.archive, nextHeader);
     }
+    if (g_cancelState == 0 && CentralRecordsLeft(g_reader)) StopOnDamagedArchive(w);
     return w.result;
 }
 

@@ -81,8 +81,8 @@ close_explorer() {
 }
 
 # Changes the entry named $2 inside file $3 (an archive or a self-extracting file, whose
-# stub holds no record signature): `crc VALUE` or `size VALUE` sets that field of its local
-# and central records; `flip` inverts a byte of its data.
+# stub holds no record signature): `crc VALUE`, `size VALUE` or `csize VALUE` (compressed)
+# sets that field of its local and central records; `flip` inverts a byte of its data.
 patch_entry() {
   python3 - "$@" <<'PY'
 import struct, sys
@@ -100,10 +100,10 @@ for local in records(b"PK\x03\x04", 30, 26):
         extra = struct.unpack_from("<H", data, local + 28)[0]
         data[local + 30 + len(name) + extra + 2] ^= 0x55
     else:
-        struct.pack_into("<I", data, local + {"crc": 14, "size": 22}[what], int(sys.argv[4], 0))
+        struct.pack_into("<I", data, local + {"crc": 14, "size": 22, "csize": 18}[what], int(sys.argv[4], 0))
 for central in records(b"PK\x01\x02", 46, 28):
     if what != "flip":
-        struct.pack_into("<I", data, central + {"crc": 16, "size": 24}[what], int(sys.argv[4], 0))
+        struct.pack_into("<I", data, central + {"crc": 16, "size": 24, "csize": 20}[what], int(sys.argv[4], 0))
 open(path, "wb").write(data)
 PY
 }

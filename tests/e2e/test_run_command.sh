@@ -76,6 +76,19 @@ expect_eq "damaged: exit code" "$STUB_STATUS" $LOW_FAILED
 check "damaged: no program ran" test ! -e setup.log
 check "damaged: nothing was deleted" test -f out6/top.txt -a -f out6/fake_setup.exe
 
+# An entry whose data would reach into the central directory: every entry behind it would
+# be lost without a word. The archive is damaged: one message, and the program never runs.
+rm -f setup.log
+make_sfx -o lost.exe -d "$(winpath out7)" --skip-dialog --overwrite -c 'fake_setup.exe' payload.zip >/dev/null
+patch_entry top.txt lost.exe csize 0x7fffffff
+start_stub lost.exe
+check "lost entries: the damage is shown" driver wait DUD-ORE
+expect_eq "lost entries: as such" "$(driver text DUD-ORE 65535)" "not supported archive format."
+driver click DUD-ORE 1
+wait_stub
+expect_eq "lost entries: exit code" "$STUB_STATUS" $LOW_FAILED
+check "lost entries: no program ran" test ! -e setup.log
+
 # ---- Delete-after: waits for the program and its Setup window, then cleans up -------------
 rm -f setup.log
 mkdir -p out4/empty && echo "mine" > out4/mine.txt

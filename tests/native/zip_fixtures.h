@@ -284,6 +284,7 @@ struct ScannedEntry {
 struct Scan {
     int64_t centralOffset = 0;  // where the reader takes the central directory to begin; 0: none
     std::vector<ScannedEntry> entries;
+    bool recordsLeft = false;  // a central record matched no entry handed out
 };
 
 // Finds the central directory, then takes entry after entry, moving from each entry's
@@ -311,6 +312,7 @@ inline Scan ScanFile(FILE* file, uint64_t start = 0) {
         scan.entries.push_back({entry, dataStart, reader.central});
         fseek(file, dataStart + long(entry.compressedSize), SEEK_SET);
     }
+    scan.recordsLeft = CentralRecordsLeft(reader);
     return scan;
 }
 

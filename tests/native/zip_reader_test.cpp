@@ -593,6 +593,38 @@ TEST(CentralRecord, FewerCentralRecordsThanLocalHeaders) {
     }
 }
 
+// A local header the walk cannot take, while the directory lists it: the walk says so
+// (a central record is left), so the entries after it are never lost in silence.
+TEST(CentralRecord, RecordsLeftWhenALocalHeaderIsNotTaken) {
+    REQUIRE_TOOLS_OR_SKIP();
+    ScratchDir dir;
+    MakeSourceTree(dir);
+    ASSERT_EQ(Shell(dir.path(), "zip -q -X a.zip text.txt readonly.txt empty.txt"), 0);
+    const Bytes archive = ReadBytes(dir / "a.zip");
+    const std::vector<size_t> headers = FindSignatures(archive, 3, 4);
+    ASSERT_EQ(headers.size(), 3u);
+    const struct {
+        const char* what;
+        size_t header;  // which local header is patched
+        std::function<void(Bytes&, size_t)> patch;
+        size_t entries;
+        bool left;
+    } kCases[] = {
+        {"as written", 0, [](Bytes&, size_t) {}, 3, false},
+        {"first: method 7", 0, [](Bytes& b, size_t at) { Put16(b, at + local::kMethod, 7); }, 2, true},
+        {"middle: signature broken", 1, [](Bytes& b, size_t at) { b[at + 3] = 5; }, 2, true},
+        {"last: name past the end", 2, [](Bytes& b, size_t at) { Put16(b, at + local::kNameLength, 0xFFFF); }, 2, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = archive;
+        c.patch(file, headers[c.header]);
+        const Scan scan = ScanBytes(file);
+        EXPECT_EQ(scan.entries.size(), c.entries);
+        EXPECT_EQ(scan.recordsLeft, c.left);
+    }
+}
+
 // A wrong central directory offset: the directory is still found where the end record's
 // size puts it. With the size wrong too, the directory is not there: no archive.
 TEST(CentralRecord, CentralDirectoryOffsetPastTheEnd) {
