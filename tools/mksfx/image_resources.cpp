@@ -169,10 +169,10 @@ class TreeWriter {
 
     // The tree's bytes for a section placed at `rva`.
     std::vector<uint8_t> Write(uint32_t rva) {
-        Plan();
-        std::vector<uint8_t> out(dataStart_, 0);
-        size_t table = 0, nameAt = namesStart_;
-        WriteTable(out, 0, resources_.size(), 0, table, nameAt);
+        entriesStart_ = TablesSize(0, resources_.size(), 0);
+        std::vector<uint8_t> out(entriesStart_ + 16 * resources_.size(), 0);
+        size_t table = 0;
+        WriteTable(out, 0, resources_.size(), 0, table);  // the names are appended as met
         for (size_t i = 0; i < resources_.size(); ++i) {
             out.resize(Align(out.size(), 4), 0);
             const size_t entry = entriesStart_ + 16 * i;
@@ -205,24 +205,6 @@ class TreeWriter {
         return level == 0 ? &r.type : level == 1 ? &r.name : nullptr;
     }
 
-    // Where the data entries, the names and the resources' bytes begin.
-    void Plan() {
-        tablesSize_ = TablesSize(0, resources_.size(), 0);
-        entriesStart_ = tablesSize_;
-        namesStart_ = entriesStart_ + 16 * resources_.size();
-        size_t names = 0;
-        for (size_t level = 0; level < 2; ++level)
-            for (size_t i = 0; i < resources_.size(); i = GroupEndAll(i, level))
-                if (!Key(resources_[i], level)->text.empty()) names += 2 + 2 * Key(resources_[i], level)->text.size();
-        dataStart_ = Align(namesStart_ + names, 4);
-    }
-    size_t GroupEndAll(size_t i, size_t level) const {
-        size_t j = i + 1;
-        while (j < resources_.size() && SameKey(resources_[i], resources_[j], 0) &&
-               (level == 0 || SameKey(resources_[i], resources_[j], 1)))
-            ++j;
-        return j;
-    }
     size_t TablesSize(size_t first, size_t last, size_t level) const {
         size_t size = 16 + 8 * Groups(first, last, level);
         if (level + 1 < kTreeLevels)
@@ -232,7 +214,7 @@ class TreeWriter {
 
     // Writes the table for resources [first, last) at `table` (advanced past every table
     // written), depth first.
-    void WriteTable(std::vector<uint8_t>& out, size_t first, size_t last, size_t level, size_t& table, size_t& nameAt) {
+    void WriteTable(std::vector<uint8_t>& out, size_t first, size_t last, size_t level, size_t& table) {
         const size_t at = table;
         size_t named = 0, numbered = 0;
         for (size_t i = first; i < last; i = GroupEnd(i, last, level))
@@ -242,26 +224,27 @@ class TreeWriter {
         table += 16 + 8 * (named + numbered);
         size_t entry = at + 16;
         for (size_t i = first; i < last; i = GroupEnd(i, last, level), entry += 8) {
-            Put32(out, entry, level < 2 ? KeyField(*Key(resources_[i], level), out, nameAt) : resources_[i].language);
+            Put32(out, entry, level < 2 ? KeyField(*Key(resources_[i], level), out) : resources_[i].language);
             if (level + 1 < kTreeLevels) {
                 Put32(out, entry + 4, uint32_t(table) | kSubdirectory);
-                WriteTable(out, i, GroupEnd(i, last, level), level + 1, table, nameAt);
+                WriteTable(out, i, GroupEnd(i, last, level), level + 1, table);
             } else {
                 Put32(out, entry + 4, uint32_t(entriesStart_ + 16 * i));
             }
         }
     }
-    uint32_t KeyField(const ResourceKey& key, std::vector<uint8_t>& out, size_t& nameAt) {
+    // A number as it is; a name appended to `out` (its length, then its code units).
+    static uint32_t KeyField(const ResourceKey& key, std::vector<uint8_t>& out) {
         if (key.text.empty()) return key.id;
-        const uint32_t at = uint32_t(nameAt);
-        Put16(out, nameAt, uint32_t(key.text.size()));
-        for (size_t i = 0; i < key.text.size(); ++i) Put16(out, nameAt + 2 + 2 * i, key.text[i]);
-        nameAt += 2 + 2 * key.text.size();
+        const uint32_t at = uint32_t(out.size());
+        out.resize(out.size() + 2 + 2 * key.text.size());
+        Put16(out, at, uint32_t(key.text.size()));
+        for (size_t i = 0; i < key.text.size(); ++i) Put16(out, at + 2 + 2 * i, key.text[i]);
         return at | kNamed;
     }
 
     std::vector<Resource>& resources_;
-    size_t tablesSize_ = 0, entriesStart_ = 0, namesStart_ = 0, dataStart_ = 0;
+    size_t entriesStart_ = 0;
 };
 
 bool OnlyZeros(const std::vector<uint8_t>& b, size_t from, size_t to) {
