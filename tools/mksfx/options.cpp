@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "file_io.h"
 #include "image_identity.h"
 #include "options.h"
 #include "version_resource.h"
@@ -71,7 +72,7 @@ bool ParseVersionSetting(const char* text, Options& options, std::string& error)
         error = std::string("--version-info takes KEY=VALUE, not ") + text;
         return false;
     }
-    const std::string key(text, equals), value(equals + 1);
+    const std::string key(text, equals), value = CommandLineTextAsUtf8(equals + 1);
     error = CheckVersionSetting(key, value);
     if (!error.empty()) return false;
     options.versionInfo.emplace_back(key, value);
