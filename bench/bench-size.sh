@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Size check: the shipped 32-bit stub image and each of its sections (file bytes, and the
-# bytes in use behind them), against the goal of 37,376 bytes and the stretch goal of
-# 32,768. Every self-extracting file carries the image, so every file block counts.
-# Fails when the image is over the goal.
+# bytes in use behind them), against the ceiling of 40,960 bytes and the stretch goal of
+# 32,768. Every self-extracting file carries the image, so every file block counts; what
+# distributors need and what keeps users safe comes first.
+# Fails when the image is over the ceiling.
 #   bench/bench-size.sh [BUILD_DIR]   (the image comes from build/win32 unless DUDORE_STUB says)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,7 +16,7 @@ python3 - "$stub" <<'PY'
 import struct
 import sys
 
-GOAL, STRETCH = 37376, 32768
+CEILING, STRETCH = 40960, 32768
 path = sys.argv[1]
 image = open(path, "rb").read()
 pe, = struct.unpack_from("<I", image, 0x3C)
@@ -31,8 +32,8 @@ for i in range(count):
     used = min(virtual_size, raw_size)
     print(f"  {name:10} {raw_size:7,} file bytes, {used:7,} in use" if raw_size else
           f"  {name:10} {0:7,} file bytes ({virtual_size:,} in memory only)")
-for label, limit in (("goal", GOAL), ("stretch goal", STRETCH)):
+for label, limit in (("ceiling", CEILING), ("stretch goal", STRETCH)):
     margin = limit - len(image)
     print(f"  {label} {limit:,}: " + (f"met, {margin:,} bytes to spare" if margin >= 0 else f"{-margin:,} bytes over"))
-sys.exit(0 if len(image) <= GOAL else 1)
+sys.exit(0 if len(image) <= CEILING else 1)
 PY

@@ -4,6 +4,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(DUDORE_BITS 64)
   set(DUDORE_MANIFEST_ARCH amd64)
   set(DUDORE_ENTRY ProcessEntry)
+  # The 64-bit image keeps its unwind data (.pdata, .xdata): without it an exception that
+  # reaches the stub's frames cannot be unwound, and debuggers and crash dumps lose the stack.
+  set(DUDORE_STUB_ARCH_OPTIONS)
 else()
   set(DUDORE_BITS 32)
   set(DUDORE_MANIFEST_ARCH X86)
@@ -11,10 +14,13 @@ else()
   # Win32 guarantees 4-byte stack alignment and the stub uses no SSE: keeping 16 costs code.
   # Stack probes force -maccumulate-outgoing-args (a mov per argument and a stack
   # adjustment after every stdcall, about 2 KB in all); without them a frame must never
-  # skip the guard page below the stack, so the build holds every frame under one page.
+  # skip the guard page below the stack, so the build holds every frame under one page
+  # (and cmake/stack_frames.py checks the linked code for it). No unwind tables: the 32-bit
+  # image has no exception directory to use them.
   # Five optimisations cost this image more bytes than they save (each kept by its effect
   # on the whole image; whole extractions under Wine take as long without them).
   set(DUDORE_STUB_ARCH_OPTIONS -mpreferred-stack-boundary=2 -mno-stack-arg-probe -Werror=frame-larger-than=3584
+    -fno-asynchronous-unwind-tables -fno-unwind-tables
     -fno-expensive-optimizations -fno-tree-tail-merge -fno-jump-tables -fno-forward-propagate -fno-tree-forwprop)
 endif()
 set(DUDORE_STUB dudore-stub${DUDORE_BITS})
@@ -35,7 +41,7 @@ set(DUDORE_LINK_ENV ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${DUDORE_SOURCE_DA
 set(CMAKE_C_LINKER_LAUNCHER ${DUDORE_LINK_ENV})
 set(CMAKE_CXX_LINKER_LAUNCHER ${DUDORE_LINK_ENV})
 
-# The stub: no C runtime start-up, no exceptions, RTTI, unwind tables or libstdc++;
+# The stub: no C runtime start-up, no exceptions, RTTI or libstdc++ (unwind tables on 64-bit only);
 # nothing but system DLLs. C headers only (-nostdinc++).
 set(DUDORE_STUB_COMPILE_OPTIONS
   # No -fdata-sections: on PE it moves zero-initialised data out of .bss into the file.
@@ -45,7 +51,7 @@ set(DUDORE_STUB_COMPILE_OPTIONS
   # For the same reasons some functions are marked [[gnu::noinline]]: inlined into the
   # start-up, their locals would land in its large frame (reached with 4-byte offsets) and
   # the globals passed to them would be written out as absolute addresses.
-  -Oz -fno-ipa-cp -malign-data=abi -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+  -Oz -fno-ipa-cp -malign-data=abi -fno-exceptions -fno-rtti
   -ffunction-sections -fno-ident -nostdinc++ -fno-threadsafe-statics
   -fno-stack-protector -fomit-frame-pointer ${DUDORE_WARNINGS})
 set(DUDORE_STUB_DEFINITIONS __USE_MINGW_ANSI_STDIO=0 WIN32_LEAN_AND_MEAN NOMINMAX)
@@ -72,6 +78,7 @@ endif()
 # The linker's own script, with read-only data moved into .text.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 find_program(DUDORE_LD ${DUDORE_TRIPLE}-ld REQUIRED)
+find_program(DUDORE_OBJDUMP ${DUDORE_TRIPLE}-objdump REQUIRED)
 set(DUDORE_STUB_LINKER_SCRIPT ${CMAKE_BINARY_DIR}/stub.ld)
 execute_process(COMMAND ${DUDORE_LD} --verbose OUTPUT_FILE ${CMAKE_BINARY_DIR}/default.ld)
 execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/stub_linker_script.py
@@ -87,9 +94,11 @@ target_compile_options(${DUDORE_STUB} PRIVATE ${DUDORE_STUB_COMPILE_OPTIONS} ${D
 # Whole-program optimisation across the subsystems, in two links: ld 2.40 crashes when it
 # writes base relocations behind the LTO plugin, so the first link (without them) keeps the
 # optimised object (-save-temps, one partition) and a plain second link makes the image
-# from it with its relocations: dynamic base (ASLR) and NX.
+# from it with its relocations: dynamic base (ASLR) and NX. Terminal-Server aware: on a
+# Remote Desktop host the system folders the stub asks for are the real ones, not the
+# user's private copies.
 set(DUDORE_STUB_LINK_OPTIONS -Oz -fno-ipa-cp -malign-data=abi ${DUDORE_STUB_ARCH_OPTIONS} -nostdlib -nostartfiles -Wl,-e,${DUDORE_ENTRY}
-  -Wl,--gc-sections -Wl,--fatal-warnings -s -Wl,-T,${DUDORE_STUB_LINKER_SCRIPT})
+  -Wl,--gc-sections -Wl,--fatal-warnings -s -Wl,--tsaware -Wl,-T,${DUDORE_STUB_LINKER_SCRIPT})
 target_link_options(${DUDORE_STUB} PRIVATE -flto -flto-partition=one -save-temps ${DUDORE_STUB_LINK_OPTIONS}
   -Wl,--disable-reloc-section -Wl,--disable-dynamicbase)
 target_link_libraries(${DUDORE_STUB} PRIVATE ${DUDORE_SYSTEM_LIBS} gcc)
@@ -103,6 +112,7 @@ add_custom_command(TARGET ${DUDORE_STUB} POST_BUILD
           ${DUDORE_STUB}.ltrans0.ltrans.o $<FILTER:$<TARGET_OBJECTS:${DUDORE_STUB}>,INCLUDE,\\.res$>
           ${DUDORE_STUB_LIB_FLAGS} -lgcc -o $<TARGET_FILE:${DUDORE_STUB}>
   COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/pe_compact.py $<TARGET_FILE:${DUDORE_STUB}>
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/stack_frames.py ${DUDORE_OBJDUMP} $<TARGET_FILE:${DUDORE_STUB}>
   COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${DUDORE_STUB}> -P ${PROJECT_SOURCE_DIR}/cmake/PrintSize.cmake
   VERBATIM)
 

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix g++ clang libclang-rt-14-dev
   make cmake ninja-build googletest libgtest-dev wine wine64 wine32:i386 fonts-wine xvfb xauth
   imagemagick fonts-ipafont-gothic locales zip unzip p7zip-full zlib1g-dev libz-mingw-w64-dev libdeflate-dev python3 git
-  osslsigncode openssl hyperfine g++-multilib zlib1g-dev:i386 libdeflate-dev:i386 libgtest-dev:i386)
+  osslsigncode openssl python3-pefile icoutils hyperfine g++-multilib zlib1g-dev:i386 libdeflate-dev:i386 libgtest-dev:i386)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,6 +3,8 @@
 # person to look at: build/dialogs/<dialog id>-<en|ja>.png (10 pictures).
 #
 #   scripts/render-dialogs.sh [BUILD-DIR]     BUILD-DIR: a win64 build (default build/win64)
+#   DUDORE_RENDER_DPI=144 scripts/render-dialogs.sh   at another DPI (LogPixels; default 96),
+#                                                     into build/dialogs-144/
 #
 # The dialogs run under Xvfb inside a Wine virtual desktop, so that they get caption bars,
 # in a prefix of their own (build/dialogs/wineprefix). Japanese runs with LC_ALL=ja_JP.UTF-8.
@@ -12,7 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$(realpath -m "${1:-build/win64}")
-out=$root/build/dialogs
+dpi=${DUDORE_RENDER_DPI:-96}
+out=$root/build/dialogs${DUDORE_RENDER_DPI:+-$dpi}
 
 scripts/deps.sh  # Xvfb, ImageMagick, Wine, the Japanese font and locale
 [ -f "$build/CMakeCache.txt" ] || cmake --preset win64 -B "$build" >/dev/null
@@ -29,7 +32,7 @@ cp -f /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
 # window manager. The Japanese dialog font is drawn with IPA P Gothic, the proportional
 # face closest to it. The file is UTF-16 so that the Japanese font name survives.
 reg=$(mktemp --suffix=.reg)
-{ printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE <<'REG'; } >"$reg"
+{ printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE <<REG; } >"$reg"
 Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer]
@@ -40,6 +43,9 @@ Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
 "ＭＳ Ｐゴシック"="IPAPGothic"
+
+[HKEY_CURRENT_USER\Control Panel\Desktop]
+"LogPixels"=dword:$(printf '%08x' "$dpi")
 REG
 "$wine" reg import "$("$wine" winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
 rm -f "$reg"

@@ -59,6 +59,7 @@ bool OnCommand(HWND dialog, WPARAM command) {
 INT_PTR CALLBACK DestinationProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         g_archiveBaseName = reinterpret_cast<const char*>(lParam);
+        ShowProgramIcon(dialog);
     } else if (message != WM_COMMAND || !OnCommand(dialog, wParam)) {
         return FALSE;
     }

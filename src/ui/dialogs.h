@@ -18,6 +18,10 @@ inline bool IsChecked(HWND dialog, int id) { return SendToControl(dialog, id, BM
 // bytes of it and puts `argument` (a path or name, 259 bytes at most) where "%s" stands.
 void FillTemplateText(HWND dialog, int id, const char* argument, int formatSize);
 
+// The program icon (the file's own, or the distributor's that mksfx put in its place) on a
+// top-level window, for its caption and taskbar button.
+void ShowProgramIcon(HWND window);
+
 // The destination dialog, before any extraction: edits the destination of the Run
 // settings in place. IDOK, or IDCANCEL (also Esc and the close box).
 int ShowDestinationDialog(const char* archiveBaseName);

@@ -4,6 +4,7 @@
 #include "ui/dialogs.h"
 
 #include "app/state.h"
+#include "resources/resource_ids.h"
 
 void FillTemplateText(HWND dialog, int id, const char* argument, int formatSize) {
     char format[kMessageSize], text[kMessageSize + MAX_PATH];
@@ -27,6 +28,10 @@ int ShowStringMessage(HWND owner, UINT id, const char* argument, UINT style) {
         lstrcpynA(text, format, sizeof text);
     }
     return ShowMessage(owner, text, kCaption, style);
+}
+
+void ShowProgramIcon(HWND window) {
+    SendMessageA(window, WM_SETICON, ICON_BIG, LPARAM(LoadIconA(g_module, MAKEINTRESOURCEA(IDI_PROGRAM))));
 }
 
 void ShowError(UINT id) { ShowStringMessage(nullptr, id, nullptr, MB_ICONERROR); }

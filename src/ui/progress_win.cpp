@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "paths/path_utils.h"
 #include "resources/resource_ids.h"
+#include "ui/dialogs.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ uint32_t g_barShownStep;
 constexpr int kShellAnimationClip = 161;  // the looping clip that shell32.dll carries
 
 void OnInit(HWND dialog, uint32_t centralDirectoryKib) {
+    ShowProgramIcon(dialog);
     g_progressBar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
     SendMessageA(g_progressBar, PBM_SETRANGE32, 0, LPARAM(centralDirectoryKib));
     char shell[kPathSize];

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The archive checks itself against the CRC-32 in its block: a match extracts silently; a
 # mismatch warns, then extracts anyway when no command is configured, and stops when one is.
-# Signed files (the signature is no part of the archive) extract silently, --crc or not, and
-# a local header slipped into the certificate table, which leaves the signature valid, is
+# Files with a distributor's identity (icon, version, requireAdministrator), before and after
+# signing (the signature is no part of the archive), extract silently, --crc or not, and a
+# local header slipped into the certificate table, which leaves the signature valid, is
 # never extracted.
 source "$(dirname "$0")/lib.sh"
 
@@ -36,14 +37,23 @@ expect_eq "mismatch with a command: exit code" "$STUB_STATUS" $LOW_FAILED
 check "mismatch with a command: nothing extracted" test ! -e stopped
 
 # A throwaway certificate. A warning would wait for an answer: exit code 0 means none came.
+# The files carry a distributor's identity: the stub's resources rebuilt before signing.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 1 -subj "/CN=DUD-ORE test" 2>/dev/null
 verifies() { osslsigncode verify -CAfile cert.pem -in "$1" >/dev/null 2>&1; }
+for n in 16 32 256; do convert -size ${n}x$n 'gradient:rgba(0,128,0,0.7)-rgba(255,255,0,1)' PNG32:i$n.png; done
+icotool -c -o brand.ico i16.png i32.png -r i256.png
+brand=(--icon=brand.ico --version-info=CompanyName=Tool\ Makers --version-info=FileVersion=3.1.0.2
+  --execution-level=requireAdministrator)
 for crc in --crc ""; do
   name=signed${crc:+-crc}
-  make_sfx -o "$name-unsigned.exe" -d "$(winpath "$name")" --skip-dialog --overwrite --no-explorer $crc p.zip >/dev/null
+  make_sfx -o "$name-unsigned.exe" -d "$(winpath "$name")" --skip-dialog --overwrite --no-explorer $crc "${brand[@]}" p.zip >/dev/null
+  expect_eq "$name, before signing: exit code" "$(run_to_end "$name-unsigned.exe")" 0
+  check "$name, before signing: extracted byte for byte" cmp -s src/data.bin "$name/data.bin"
+  rm -rf "$name"
   osslsigncode sign -certs cert.pem -key key.pem -n "DUD-ORE test" -in "$name-unsigned.exe" -out "$name.exe" >/dev/null
   check "$name: the signature verifies" verifies "$name.exe"
   check "$name: mksfx sees the signature" grep -q "the self-check stops there" <("$DUDORE_MKSFX" --test "$name.exe")
+  check "$name: mksfx shows the identity" grep -q "execution level: requireAdministrator" <("$DUDORE_MKSFX" --show "$name.exe")
   expect_eq "$name: exit code, no warning" "$(run_to_end "$name.exe")" 0
   check "$name: extracted byte for byte" cmp -s src/data.bin "$name/data.bin"
 done

@@ -30,6 +30,7 @@ struct Image {
     uint16_t machine = 0, magic = 0;
     uint32_t symbolTable = 0, entryPoint = 0;
     uint32_t importRva = 0, tlsRva = 0, tlsSize = 0, relocRva = 0, relocSize = 0, imageSize = 0;
+    uint32_t exceptionRva = 0, exceptionSize = 0;
     uint16_t dllCharacteristics = 0;
     uint64_t imageBase = 0;
     std::vector<Section> sections;
@@ -59,6 +60,8 @@ bool ParseImage(const Bytes& file, Image& image) {
     image.dllCharacteristics = uint16_t(U16(file, optional + 70));
     image.relocRva = U32(file, directories + 5 * 8);
     image.relocSize = U32(file, directories + 5 * 8 + 4);
+    image.exceptionRva = U32(file, directories + 3 * 8);
+    image.exceptionSize = U32(file, directories + 3 * 8 + 4);
     image.tlsRva = U32(file, directories + 9 * 8);
     image.tlsSize = U32(file, directories + 9 * 8 + 4);
     const size_t table = optional + optionalSize;
@@ -164,7 +167,7 @@ TEST(StubImage, BlockFollowsTheImageAndOnlySystemDllsAreImported) {
             for (char& c : dll) c = char(tolower(static_cast<unsigned char>(c)));
             EXPECT_TRUE(kSystemDlls.count(dll)) << "imports " << dll;
         }
-        EXPECT_EQ(image.dllCharacteristics & 0x140, 0x140) << "dynamic base (ASLR) and NX";
+        EXPECT_EQ(image.dllCharacteristics & 0x8140, 0x8140) << "dynamic base (ASLR), NX and Terminal-Server aware";
         EXPECT_GT(CheckRelocations(file, image), 0u) << "no relocations: the image cannot move";
         EXPECT_EQ(image.tlsRva, 0u) << "a TLS directory: static constructors or TLS callbacks";
         EXPECT_EQ(image.tlsSize, 0u);
@@ -174,6 +177,18 @@ TEST(StubImage, BlockFollowsTheImageAndOnlySystemDllsAreImported) {
         if (is64) {
             EXPECT_EQ(image.magic, 0x20B) << "PE32+";
             EXPECT_EQ(image.machine, 0x8664) << "AMD64";
+            // Unwind data: one sorted function entry (begin, end, unwind info) covers the entry.
+            const size_t table = FileOffset(image, image.exceptionRva);
+            ASSERT_TRUE(table != 0 && image.exceptionSize >= 12 && image.exceptionSize % 12 == 0) << "no unwind data";
+            bool entryCovered = false;
+            for (uint32_t at = 0, previousEnd = 0; at < image.exceptionSize; at += 12) {
+                const uint32_t begin = U32(file, table + at), end = U32(file, table + at + 4);
+                EXPECT_TRUE(begin >= previousEnd && begin < end && FileOffset(image, U32(file, table + at + 8)))
+                    << "function entry at " << at;
+                entryCovered |= image.entryPoint >= begin && image.entryPoint < end;
+                previousEnd = end;
+            }
+            EXPECT_TRUE(entryCovered) << "the entry point has no unwind data";
         } else {
             EXPECT_EQ(image.magic, 0x10B) << "PE32";
             EXPECT_EQ(image.machine, 0x14C) << "i386";

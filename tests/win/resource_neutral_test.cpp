@@ -185,7 +185,7 @@ std::string ImageArchitecture() {
     return arch;
 }
 
-TEST(Manifest, NamesTheProgramAndCommonControls6ForTheImagesProcessor) {
+TEST(Manifest, NamesTheProgramCommonControls6AndTheExecutionLevel) {
     EXPECT_EQ(Languages(RT_MANIFEST, 1), std::set<WORD>{kNeutral});
     Bytes bytes = FindBytes(RT_MANIFEST, 1, kNeutral);
     ASSERT_NE(bytes.data, nullptr);
@@ -206,6 +206,10 @@ TEST(Manifest, NamesTheProgramAndCommonControls6ForTheImagesProcessor) {
     EXPECT_EQ(Attribute(xml, "assemblyIdentity", "publicKeyToken", dependency), "6595b64144ccf1df");
     EXPECT_EQ(Attribute(xml, "assemblyIdentity", "language", dependency), "*");
     EXPECT_EQ(xml.find("<dependentAssembly>", dependency + 1), std::string::npos);  // the only one
+
+    // Run as the user who started it, never virtualized; the dialogs scale with the DPI.
+    EXPECT_EQ(Attribute(xml, "v3:requestedExecutionLevel", "level"), "asInvoker");
+    EXPECT_NE(xml.find(">true</dpiAware>"), std::string::npos);
 }
 
 // ---- Version ------------------------------------------------------------------------

@@ -73,6 +73,21 @@ std::string ExecutableDirectory() {
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
+std::string CommandLineTextAsUtf8(const std::string& text) {
+#ifdef _WIN32
+    // The arguments come in the ANSI code page; UTF-16 in between.
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), units);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr, nullptr);
+    return utf8;
+#else
+    return text;  // UTF-8 already, as the locales of today have it
+#endif
+}
+
 const char* NullDevicePath() {
 #ifdef _WIN32
     return "NUL";

@@ -39,6 +39,9 @@ bool ReadAt(FILE* file, uint64_t offset, uint8_t* buffer, size_t size);
 // the platform does not say.
 std::string ExecutableDirectory();
 
+// A command-line text as UTF-8: converted from the ANSI code page on Windows.
+std::string CommandLineTextAsUtf8(const std::string& text);
+
 // A device that swallows whatever is written to it.
 const char* NullDevicePath();
 

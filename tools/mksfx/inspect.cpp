@@ -6,6 +6,7 @@
 #include "archive_check.h"
 #include "block_writer.h"
 #include "file_io.h"
+#include "image_identity.h"
 #include "messages.h"
 #include "pe_check.h"
 #include "sfx_writer.h"
@@ -103,6 +104,8 @@ int ShowFile(const Options& options) {
         const uint64_t archiveStart = uint64_t(blockOffset) + kBlockSize;
         printf("stub image %u bytes, block at offset %u, archive %llu bytes\n", unsigned(blockOffset),
                unsigned(blockOffset), static_cast<unsigned long long>(size - archiveStart));
+        std::vector<uint8_t> image(blockOffset);
+        if (ReadAt(file.get(), 0, image.data(), image.size())) PrintIdentity(image, stdout);
         printf("block:\n");
         PrintBlock(block, stdout);
         const uint64_t checkEnd = PrintSignatureAndCheckEnd(file.get(), size, archiveStart);

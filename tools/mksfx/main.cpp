@@ -25,6 +25,7 @@
 #include "archive_check.h"
 #include "block_writer.h"
 #include "file_io.h"
+#include "image_identity.h"
 #include "inspect.h"
 #include "messages.h"
 #include "options.h"
@@ -57,6 +58,17 @@ void WarnAboutSettings(const Options& o) {
     if (o.destination.value.find_first_of(kForbiddenDestinationCharacters) != std::string::npos)
         PrintWarning(std::string("the stub replaces a destination holding any of ") +
                      kForbiddenDestinationCharacters + " by the folder it runs from");
+}
+
+// A destination in a system folder without administrator rights fails on Windows Vista
+// and later; the distributor chooses whether to ask for them.
+void WarnAboutExecutionLevel(const Options& o, const std::vector<uint8_t>& stub) {
+    static const char* const kSystemFolders[] = {"%ProgramFiles%", "%WinDir%", "%SystemDir%"};
+    for (const char* folder : kSystemFolders)
+        if (o.destination.value.starts_with(folder) && ExecutionLevelOf(stub) == "asInvoker")
+            PrintWarning(std::string("the destination is in ") + folder +
+                         " but the file runs without administrator rights; consider "
+                         "--execution-level=requireAdministrator");
 }
 
 void WarnAboutUnverified(const ArchiveReport& report) {
@@ -210,6 +222,13 @@ int Build(const Options& o) {
         PrintError("stub image " + stubPath + ": " + error);
         return kExitFailure;
     }
+    if (ChangesIdentity(o)) {
+        if (!ApplyIdentity(stub, o, error) || !(error = CheckStubImage(stub)).empty()) {
+            PrintError(error + "; nothing written");
+            return kExitFailure;
+        }
+    }
+    WarnAboutExecutionLevel(o, stub);
     return IsGivenArchive(o) ? BuildFromArchive(o, stub, block) : BuildFromTree(o, stub, block);
 }
 

@@ -1,8 +1,12 @@
 // mksfx's command line: GNU-style long options, short ones where natural.
 #include <getopt.h>
 #include <stdio.h>
+#include <string.h>
 
+#include "file_io.h"
+#include "image_identity.h"
 #include "options.h"
+#include "version_resource.h"
 
 namespace {
 
@@ -15,6 +19,10 @@ enum LongOnly {
     kKeepOffsets,
     kShow,
     kTest,
+    kIcon,
+    kVersionInfo,
+    kExecutionLevel,
+    kDpiAware,
 };
 
 const option kLongOptions[] = {
@@ -33,6 +41,10 @@ const option kLongOptions[] = {
     {"keep-offsets", no_argument, nullptr, kKeepOffsets},
     {"level", required_argument, nullptr, 'l'},
     {"password", required_argument, nullptr, 'p'},
+    {"icon", required_argument, nullptr, kIcon},
+    {"version-info", required_argument, nullptr, kVersionInfo},
+    {"execution-level", required_argument, nullptr, kExecutionLevel},
+    {"dpi-aware", required_argument, nullptr, kDpiAware},
     {"show", no_argument, nullptr, kShow},
     {"test", no_argument, nullptr, kTest},
     {"help", no_argument, nullptr, 'h'},
@@ -51,6 +63,30 @@ bool ParseLevel(const char* text, int& level) {
     if (text[0] < '0' || text[0] > '9' || text[1] != 0) return false;
     level = text[0] - '0';
     return true;
+}
+
+// KEY=VALUE of --version-info, checked.
+bool ParseVersionSetting(const char* text, Options& options, std::string& error) {
+    const char* equals = strchr(text, '=');
+    if (!equals) {
+        error = std::string("--version-info takes KEY=VALUE, not ") + text;
+        return false;
+    }
+    const std::string key(text, equals), value = CommandLineTextAsUtf8(equals + 1);
+    error = CheckVersionSetting(key, value);
+    if (!error.empty()) return false;
+    options.versionInfo.emplace_back(key, value);
+    return true;
+}
+
+bool ParseExecutionLevel(const char* text, Options& options, std::string& error) {
+    for (const char* level : kExecutionLevels)
+        if (strcmp(text, level) == 0) {
+            options.executionLevel = level;
+            return true;
+        }
+    error = std::string("--execution-level takes asInvoker, highestAvailable or requireAdministrator, not ") + text;
+    return false;
 }
 
 std::string OptionText(char** argv, int optionChar) {
@@ -88,6 +124,20 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
             case 'p':
                 options.passwordGiven = true;
                 options.password = optarg;
+                break;
+            case kIcon: options.icon = optarg; break;
+            case kVersionInfo:
+                if (!ParseVersionSetting(optarg, options, error)) return false;
+                break;
+            case kExecutionLevel:
+                if (!ParseExecutionLevel(optarg, options, error)) return false;
+                break;
+            case kDpiAware:
+                if (strcmp(optarg, "yes") != 0 && strcmp(optarg, "no") != 0) {
+                    error = std::string("--dpi-aware takes yes or no, not ") + optarg;
+                    return false;
+                }
+                options.dpiAware = optarg;
                 break;
             case kShow: options.mode = Mode::Show; break;
             case kTest: options.mode = Mode::Test; break;
@@ -150,6 +200,18 @@ void PrintUsage(FILE* out) {
         "                          (packing: offsets count from the archive's start)\n"
         "  -l, --level=N           Deflate level when packing, 0 (store) to 9 (default 9)\n"
         "  -p, --password=PW       password to verify encrypted entries with (not stored)\n"
+        "\n"
+        "The file's identity (the stub's resources are rebuilt with it):\n"
+        "      --icon=FILE.ico     the file's icon, also the stub's windows' icon (every image in it)\n"
+        "      --version-info=KEY=VALUE  a version string (may be repeated): CompanyName,\n"
+        "                          FileDescription, FileVersion, ProductName, ProductVersion,\n"
+        "                          LegalCopyright, OriginalFilename, InternalName, Comments;\n"
+        "                          UTF-8, 255 characters at most. FileVersion and ProductVersion\n"
+        "                          of the form a.b.c.d set the numeric version too\n"
+        "      --execution-level=LEVEL  asInvoker (the stub's), highestAvailable or\n"
+        "                          requireAdministrator: the rights Windows asks the user for\n"
+        "      --dpi-aware=yes|no  whether the manifest declares the dialogs DPI aware (the stub's:\n"
+        "                          yes; with no, Windows stretches them at higher DPI)\n"
         "\n"
         "  -h, --help              show this help and exit\n"
         "  -V, --version           show the version and exit\n"

@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 enum class Mode { Build, Show, Test, Help, Version };
@@ -30,6 +31,11 @@ struct Options {
     int level = 9;  // Deflate level for packing files and folders; 0 stores everything
     bool passwordGiven = false;
     std::string password;
+    // The distributor's identity in the image; empty: as the stub has it.
+    std::string icon;
+    std::vector<std::pair<std::string, std::string>> versionInfo;  // key, value (UTF-8)
+    std::string executionLevel;
+    std::string dpiAware;  // "yes" or "no"
 };
 
 // Exit codes.
