@@ -71,6 +71,15 @@ TEST(MksfxShow, PrintsWhatWasWritten) {
             << show.out;
     }
 
+    // A whole ZIP hidden in the certificate table after signing: the stub never reads it.
+    WriteBytes(s / "signed.exe", FakeSigned(out, MakeZip({.entries = {{"planted.exe", "MZ"}}})));
+    for (const char* mode : {"--show", "--test"}) {
+        const ProcessResult signedRun = Mksfx(s, {mode, s / "signed.exe"});
+        EXPECT_EQ(signedRun.out.find("planted.exe"), std::string::npos) << mode << signedRun.out;
+        EXPECT_NE(signedRun.out.find("3 entries"), std::string::npos) << mode << signedRun.out;
+        EXPECT_NE(signedRun.err.find("certificate table holds ZIP records"), std::string::npos) << mode << signedRun.err;
+    }
+
     const ProcessResult plain = Mksfx(s, {"--show", s / "in.zip"});
     EXPECT_EQ(plain.exitCode, 1);
     EXPECT_NE(plain.err.find("not a self-extracting file"), std::string::npos) << plain.err;

@@ -1,5 +1,7 @@
 // mksfx refuses what the stub could not use: one "mksfx: " line per reason on stderr, a
 // non-zero exit, and no output left behind (an existing one untouched).
+#include <sys/stat.h>
+
 #include <functional>
 
 #include "mksfx_test_support.h"
@@ -71,7 +73,16 @@ TEST(MksfxRefuses, WhatTheStubCannotUse) {
         {"stub is missing", [](const Scratch& s) { fs::remove(s / "stub.exe"); }, "out.exe", "stub.exe"},
         {"output folder is missing", [](const Scratch&) {}, "missing/out.exe", "cannot write"},
         {"output is a folder", [](const Scratch& s) { fs::create_directory(s / "folder"); }, "folder",
-         "cannot write"},
+         "not a regular file"},
+        {"output is a FIFO", [](const Scratch& s) { mkfifo((s / "fifo").c_str(), 0644); }, "fifo",
+         "not a regular file"},
+        {"output is the stub", [](const Scratch&) {}, "stub.exe", "which this run reads"},
+        {"output is a link to the archive",
+         [](const Scratch& s) { fs::create_symlink("in.zip", s / "link.zip"); }, "link.zip", "which this run reads"},
+        {"packing: output is a packed file", [&](const Scratch& s) { tree(s, "x"); }, "tree/good.txt",
+         "which this run reads", "tree/"},
+        {"packing: a name with an escape byte", [&](const Scratch& s) { tree(s, "red\x1b[31m.txt"); }, "out.exe",
+         "red\\x1b[31m.txt", "tree/"},
         {"packing: a link that leaves the folder",
          [&](const Scratch& s) { tree(s, "x"), fs::create_symlink("../in.zip", s / "tree/link.zip"); }, "out.exe",
          "symbolic link \"link.zip\" leaves", "tree/"},
@@ -97,6 +108,7 @@ TEST(MksfxRefuses, WhatTheStubCannotUse) {
         EXPECT_EQ(run.exitCode, 1);
         ExpectOwnLines(run);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << "a name reached the terminal raw";
         EXPECT_EQ(s.Names(), before) << "a file was left behind";
         const Bytes kept = ReadBytes(s / "out.exe");
         EXPECT_EQ(std::string(kept.begin(), kept.end()), "older file");

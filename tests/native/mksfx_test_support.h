@@ -218,15 +218,18 @@ inline Bytes MakeZip(const ZipPlan& plan) {
 // The length of a self-extracting file of `length` bytes once aligned for a signature.
 inline size_t Aligned(size_t length) { return (length + 7) / 8 * 8; }
 
-// Signing a file built on FakeStub: zeros to a multiple of 8, then a certificate table.
-inline Bytes FakeSigned(Bytes file) {
+// Signing a file built on FakeStub: zeros to a multiple of 8, then a certificate table
+// (that begins with `inside`, when given).
+inline Bytes FakeSigned(Bytes file, const Bytes& inside = {}) {
     constexpr size_t kDirectories = 0x80 + 24 + 96, kTableSize = 0x5A8;
     file.resize(Aligned(file.size()), 0);
     const uint32_t fields[] = {16, uint32_t(file.size()), uint32_t(kTableSize)};  // count, then directory 4
     const size_t at[] = {kDirectories - 4, kDirectories + 32, kDirectories + 36};
     for (size_t i = 0; i < 3; ++i)
         for (size_t k = 0; k < 4; ++k) file[at[i] + k] = uint8_t(fields[i] >> (8 * k));
-    file.resize(file.size() + kTableSize, 0xA5);
+    const size_t table = file.size();
+    file.resize(table + kTableSize, 0xA5);
+    std::copy(inside.begin(), inside.end(), file.begin() + table);
     return file;
 }
 

@@ -78,6 +78,7 @@ Verdict DecodeOne(DecodeContext& c, ZipReader& reader, EntryRecord entry, const 
 void WalkAsTheStub(FILE* file, const CheckRequest& request, ArchiveReport& report) {
     ZipReader reader{};
     reader.archive = file;
+    reader.end = request.end;
     report.stubFindsArchive = FindCentralDirectory(reader);
     report.stubCentralStart = reader.centralStart;
     if (!report.stubFindsArchive) return;

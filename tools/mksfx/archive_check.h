@@ -45,6 +45,7 @@ struct ArchiveReport {
 struct CheckRequest {
     bool decode = true;              // false: list only
     const char* password = nullptr;  // for encrypted entries; null: not verifiable
+    uint64_t end = 0;                // where the archive ends, as the stub takes it; 0: the file's end
 };
 
 // Walks `file` with the stub's reader (and decoders when asked) and compares the result

@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include "messages.h"
+
 namespace {
 
 // Copies `option`'s text into a field of `fieldSize` bytes, leaving room for the zero.
@@ -16,20 +18,9 @@ bool StoreText(char* field, size_t fieldSize, const TextOption& option, const ch
     return true;
 }
 
-// The field's text up to its zero (or its end), with control bytes shown as \xNN.
-std::string Printable(const char* field, size_t fieldSize) {
-    std::string text;
-    for (size_t i = 0; i < fieldSize && field[i] != 0; ++i) {
-        const unsigned char c = static_cast<unsigned char>(field[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            text += escaped;
-        } else {
-            text += char(c);
-        }
-    }
-    return text;
+// The field's text up to its zero (or its end), fit for a terminal.
+std::string FieldText(const char* field, size_t fieldSize) {
+    return Printable(std::string_view(field, strnlen(field, fieldSize)));
 }
 
 }  // namespace
@@ -50,14 +41,14 @@ bool ComposeBlock(const Options& options, ConfigBlock& block, std::string& error
 }
 
 void PrintBlock(const ConfigBlock& block, FILE* out) {
-    fprintf(out, "  destination               \"%s\"\n", Printable(block.destination, sizeof block.destination).c_str());
-    fprintf(out, "  command                   \"%s\"\n", Printable(block.command, sizeof block.command).c_str());
+    fprintf(out, "  destination               \"%s\"\n", FieldText(block.destination, sizeof block.destination).c_str());
+    fprintf(out, "  command                   \"%s\"\n", FieldText(block.command, sizeof block.command).c_str());
     fprintf(out, "  overwrite without asking  %u\n", unsigned(block.overwriteWithoutAsking));
     fprintf(out, "  open Explorer afterwards  %u\n", unsigned(block.openExplorer));
     fprintf(out, "  delete after command      %u\n", unsigned(block.deleteAfterCommand));
     fprintf(out, "  skip destination dialog   %u\n", unsigned(block.skipDestinationDialog));
     fprintf(out, "  expected CRC-32           %08x%s\n", unsigned(block.expectedCrc),
             block.expectedCrc == 0 ? " (no check)" : "");
-    fprintf(out, "  question title            \"%s\"\n", Printable(block.questionTitle, sizeof block.questionTitle).c_str());
-    fprintf(out, "  question text             \"%s\"\n", Printable(block.questionText, sizeof block.questionText).c_str());
+    fprintf(out, "  question title            \"%s\"\n", FieldText(block.questionTitle, sizeof block.questionTitle).c_str());
+    fprintf(out, "  question text             \"%s\"\n", FieldText(block.questionText, sizeof block.questionText).c_str());
 }

@@ -14,6 +14,7 @@
 
 #include "file_io.h"
 #include "image_resources.h"
+#include "messages.h"
 #include "version_resource.h"
 
 const char* const kExecutionLevels[3] = {"asInvoker", "highestAvailable", "requireAdministrator"};
@@ -303,7 +304,8 @@ void PrintIdentity(const std::vector<uint8_t>& image, FILE* out) {
     if (const Resource* version = FindResource(resources, kResourceVersion); version && ReadVersionInfo(version->data, info)) {
         fprintf(out, "  fixed version: file %s, product %s\n", FixedText(info.fileVersion).c_str(),
                 FixedText(info.productVersion).c_str());
-        for (const auto& [key, value] : info.strings) fprintf(out, "  %s: %s\n", key.c_str(), value.c_str());
+        for (const auto& [key, value] : info.strings)
+            fprintf(out, "  %s: %s\n", Printable(key).c_str(), Printable(value).c_str());
     } else {
         fprintf(out, "  no version resource\n");
     }

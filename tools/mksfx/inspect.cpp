@@ -2,6 +2,8 @@
 // headers, entries from the stub's reader.
 #include "inspect.h"
 
+#include <algorithm>
+
 #include "app/config_block.h"
 #include "archive_check.h"
 #include "block_writer.h"
@@ -38,6 +40,26 @@ uint64_t PrintSignatureAndCheckEnd(FILE* file, uint64_t size, uint64_t archiveSt
            end == table.offset ? "; the self-check stops there"
                                : ", not at the end of the file; the self-check covers it");
     return end;
+}
+
+// Where the stub's archive ends: at a certificate table that signing appended behind the
+// block, as the stub reads its own file; else at the file's end. ZIP records inside the
+// table are a sign of tampering: warned about, never listed as entries.
+uint64_t ArchiveEndOf(FILE* file, uint64_t size, uint64_t archiveStart, std::vector<std::string>& warnings) {
+    const std::vector<uint8_t> page = HeaderPage(file);
+    CertificateTable table{};
+    if (!FindCertificateTable(page.data(), page.size(), table) || table.offset < archiveStart || table.offset >= size)
+        return size;
+    std::vector<uint8_t> bytes(std::min<uint64_t>(size - table.offset, kMaxWholeFileSize));
+    if (ReadAt(file, table.offset, bytes.data(), bytes.size())) {
+        for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
+            if (bytes[i] != 'P' || bytes[i + 1] != 'K' || bytes[i + 2] > 6 || bytes[i + 3] != bytes[i + 2] + 1) continue;
+            warnings.push_back("the certificate table holds ZIP records (at offset " + std::to_string(table.offset + i) +
+                               "): the file was changed after signing? The stub ignores them");
+            break;
+        }
+    }
+    return table.offset;
 }
 
 // The block behind the file's PE image, when there is a valid one.
@@ -85,7 +107,8 @@ void PrintEntryTable(const std::vector<ReaderEntry>& entries) {
     for (const ReaderEntry& e : entries) {
         const EntryRecord& r = e.record;
         printf("  %6u  %10u  %12u  %08x  0x%04x  0x%02x  %s\n", unsigned(r.method), unsigned(r.compressedSize),
-               unsigned(r.uncompressedSize), unsigned(r.crc32), unsigned(r.flags), unsigned(r.attributes), r.name);
+               unsigned(r.uncompressedSize), unsigned(r.crc32), unsigned(r.flags), unsigned(r.attributes),
+               Printable(r.name).c_str());
     }
 }
 
@@ -99,7 +122,9 @@ int ShowFile(const Options& options) {
     uint32_t blockOffset = 0;
     ConfigBlock block{};
     const bool hasBlock = ReadOwnBlock(file.get(), size, blockOffset, block);
-    printf("%s\n", options.input.c_str());
+    std::vector<std::string> warnings;
+    const uint64_t end = hasBlock ? ArchiveEndOf(file.get(), size, uint64_t(blockOffset) + kBlockSize, warnings) : size;
+    printf("%s\n", Printable(options.input).c_str());
     if (hasBlock) {
         const uint64_t archiveStart = uint64_t(blockOffset) + kBlockSize;
         printf("stub image %u bytes, block at offset %u, archive %llu bytes\n", unsigned(blockOffset),
@@ -117,15 +142,17 @@ int ShowFile(const Options& options) {
 
     ZipLayout layout;
     std::string error;
-    const bool hasLayout = ReadZipLayout(file.get(), size, layout, error);
+    const bool hasLayout = ReadZipLayout(file.get(), end, layout, error);
     CheckRequest request;
     request.decode = false;
+    request.end = end;
     const ArchiveReport report = CheckArchive(file.get(), hasLayout ? &layout : nullptr, request);
     printf("entries as the stub reads them:\n");
     PrintEntryTable(report.entries);
     printf("%zu entries\n", report.entries.size());
     fflush(stdout);
 
+    PrintWarnings(warnings);
     PrintWarnings(report.warnings);
     if (!hasLayout) PrintError(options.input + ": " + error);
     PrintErrors(report.errors);
@@ -141,29 +168,33 @@ int TestFile(const Options& options) {
     UniqueFile file = OpenInput(options.input, size);
     if (!file) return kExitFailure;
 
-    std::vector<std::string> errors;
+    std::vector<std::string> errors, warnings;
     uint32_t blockOffset = 0;
     ConfigBlock block{};
+    uint64_t end = size;
     if (ReadOwnBlock(file.get(), size, blockOffset, block)) {
         const uint64_t archiveStart = uint64_t(blockOffset) + kBlockSize;
         const uint64_t checkEnd = PrintSignatureAndCheckEnd(file.get(), size, archiveStart);
         if (block.expectedCrc != 0) CheckArchiveCrc(file.get(), archiveStart, checkEnd, block.expectedCrc, errors);
+        end = ArchiveEndOf(file.get(), size, archiveStart, warnings);
     }
 
     ZipLayout layout;
     std::string error;
-    if (!ReadZipLayout(file.get(), size, layout, error)) {
+    if (!ReadZipLayout(file.get(), end, layout, error)) {
+        PrintWarnings(warnings);
         PrintErrors(errors);
         PrintError(options.input + ": " + error);
         return kExitFailure;
     }
     CheckRequest request;
     request.password = options.passwordGiven ? options.password.c_str() : nullptr;
+    request.end = end;
     const ArchiveReport report = CheckArchive(file.get(), &layout, request);
 
     size_t ok = 0, bad = 0, unverified = 0, folders = 0;
     for (const ReaderEntry& e : report.entries) {
-        printf("%-13s %s%s\n", VerdictText(e.verdict), e.record.name, VerdictReason(e).c_str());
+        printf("%-13s %s%s\n", VerdictText(e.verdict), Printable(e.record.name).c_str(), VerdictReason(e).c_str());
         ok += e.verdict == Verdict::Ok;
         bad += e.verdict == Verdict::CrcError;
         folders += e.verdict == Verdict::Folder;
@@ -173,6 +204,7 @@ int TestFile(const Options& options) {
            unverified, folders);
     fflush(stdout);
 
+    PrintWarnings(warnings);
     PrintWarnings(report.warnings);
     errors.insert(errors.end(), report.errors.begin(), report.errors.end());
     PrintErrors(errors);

@@ -118,6 +118,27 @@ bool IsGivenArchive(const Options& o) {
     return extension == ".zip";
 }
 
+// The output replaces nothing but a regular file (or a link to one), and never a file that
+// this run reads (the stub, the archive, a packed file): a device or FIFO would become a
+// regular file, and a file read would be lost. False after one line per reason.
+bool OutputMayBeWritten(const std::string& output, std::vector<std::filesystem::path> read) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(fs::path(output), ec);
+    if (!fs::exists(status)) return true;
+    if (!fs::is_regular_file(status)) {
+        PrintError(output + ": exists and is not a regular file; nothing written");
+        return false;
+    }
+    bool mayBeWritten = true;
+    for (const fs::path& path : read) {
+        if (!fs::equivalent(fs::path(output), path, ec)) continue;
+        PrintError(output + ": is " + path.string() + ", which this run reads; nothing written");
+        mayBeWritten = false;
+    }
+    return mayBeWritten;
+}
+
 // SOURCE_DATE_EPOCH, when set: decimal seconds since 1970. False when it is malformed.
 bool ReadSourceDateEpoch(std::optional<int64_t>& epoch) {
     const char* text = getenv("SOURCE_DATE_EPOCH");
@@ -130,7 +151,9 @@ bool ReadSourceDateEpoch(std::optional<int64_t>& epoch) {
     return true;
 }
 
-int BuildFromArchive(const Options& o, const std::vector<uint8_t>& stub, const ConfigBlock& block) {
+int BuildFromArchive(const Options& o, const std::vector<uint8_t>& stub, const ConfigBlock& block,
+                     const std::string& stubPath) {
+    if (!OutputMayBeWritten(o.output, {stubPath, o.input})) return kExitFailure;
     std::string error;
     uint64_t inputSize = 0;
     UniqueFile input(FileSizeOf(o.input, inputSize) ? fopen(o.input.c_str(), "rb") : nullptr);
@@ -165,7 +188,8 @@ int BuildFromArchive(const Options& o, const std::vector<uint8_t>& stub, const C
 }
 
 // Packs the files and folders given into an archive written straight behind the block.
-int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, const ConfigBlock& block) {
+int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, const ConfigBlock& block,
+                  const std::string& stubPath) {
     std::vector<PackItem> items;
     std::vector<std::string> errors;
     if (!GatherItems(o.inputs, o.destination.value, items, errors)) {
@@ -173,6 +197,10 @@ int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, const Conf
         PrintError("nothing written");
         return kExitFailure;
     }
+    std::vector<std::filesystem::path> read = {stubPath};
+    for (const PackItem& item : items)
+        if (!item.folder) read.push_back(item.source);
+    if (!OutputMayBeWritten(o.output, read)) return kExitFailure;
     PackSettings settings;
     if (!ReadSourceDateEpoch(settings.sourceDateEpoch)) {
         PrintError("SOURCE_DATE_EPOCH is not a number of seconds since 1970");
@@ -229,7 +257,7 @@ int Build(const Options& o) {
         }
     }
     WarnAboutExecutionLevel(o, stub);
-    return IsGivenArchive(o) ? BuildFromArchive(o, stub, block) : BuildFromTree(o, stub, block);
+    return IsGivenArchive(o) ? BuildFromArchive(o, stub, block, stubPath) : BuildFromTree(o, stub, block, stubPath);
 }
 
 }  // namespace
