@@ -14,12 +14,12 @@
 // The tables are those of the classic multi-level builder: its table sizes decide how
 // many bits each look-up asks for, and with them the reported position.
 //
-// With 64-bit words a fast path (DecodeFast) decodes most symbols: away from the ends of
-// the input and of the window it takes each symbol from one refill of the word, looks
-// literal/length codes up in a table of 10 bits made from the first level and its links,
-// copies matches sixteen bytes at a time, and settles the furthest bit asked for only on
-// its way out. It returns to the careful loop for everything else, which is the whole
-// decoder with 32-bit words.
+// A fast path (DecodeFast) decodes most symbols: away from the ends of the input and of
+// the window it takes each symbol from one refill of a 64-bit word (three of a 32-bit
+// one) without counting the bits it holds, looks literal/length codes up in a table of
+// 10 bits made from the first level and its links, copies matches sixteen bytes at a
+// time, and settles the furthest bit asked for only on its way out. It returns to the
+// careful loop for everything else.
 #include "codecs/inflate.h"
 
 #include <stddef.h>
@@ -88,14 +88,19 @@ inline uint32_t Mask(uint32_t bits) { return (1u << bits) - 1; }
 using BitWord = DUDORE_INFLATE_WORD;
 constexpr uint32_t kWordBits = 8 * sizeof(BitWord);
 
-// The fast path takes a whole symbol from one refill of the bit word: the codes, 5 extra
-// length bits and 14 extra distance bits at most. A 64-bit word holds that many.
-constexpr uint32_t kSymbolBits = 2 * kMaxCodeBits + 5 + 14;
-constexpr bool kFastPath = kWordBits - 7 >= kSymbolBits;
-// Its literal/length codes come from a wider table than the first level (see
+// The fast path's literal/length codes come from a wider table than the first level (see
 // WidenLiterals): 2^kWideBits entries.
 constexpr uint32_t kWideBits = 10;
-constexpr size_t kWideEntries = kFastPath ? size_t(1) << kWideBits : 0;
+constexpr size_t kWideEntries = size_t(1) << kWideBits;
+// It takes bits from the word without counting them. A refilled 64-bit word (57 bits or
+// more) holds a whole symbol: the codes, 5 extra length bits and 14 extra distance bits
+// at most. A 32-bit one (25 bits or more) is refilled for the literal/length code with
+// its extra bits, again for the distance code, and again for the distance's extra bits;
+// each of these leaves at least kWideBits for the next code's look-up.
+constexpr uint32_t kSymbolBits = 2 * kMaxCodeBits + 5 + 14;
+constexpr bool kWholeSymbol = kWordBits - 7 >= kSymbolBits;
+static_assert(kWordBits - 7 >= kMaxCodeBits + kWideBits && kWordBits - 7 >= 14 + kWideBits,
+              "a refill holds a code or the widest extra bits, and the next look-up's bits");
 
 // The bits from bit position `pos` of `in` on, the first in bit 0: at least
 // kWordBits - 7 of them.
@@ -512,9 +517,9 @@ void WidenLiterals(const HuffmanTable& literals, HuffmanEntry* wide) {
     size_t distanceAt = 0;  // the last distance code's position; 0: none yet (one follows a length code)
     Entry e = EntryAt(wide, uint32_t(PeekBits(in, pos)) & wideMask);
     while ((pos >> 3) <= inLimit && out <= kSlidingWindowSize - kMatchRoom) {
-        // `e` is the wide table's entry at `pos`. The refilled word (57 bits or more)
-        // holds a whole symbol (48 bits at most, 49 with Deflate64's distance codes 30
-        // and 31), and after most symbols still the next code's kWideBits.
+        // `e` is the wide table's entry at `pos`. A refilled 64-bit word holds a whole
+        // symbol (48 bits at most, 49 with Deflate64's distance codes 30 and 31), and
+        // after most symbols still the next code's kWideBits.
         const size_t start = pos;
         BitWord bits = PeekBits(in, pos);
         if (EntryOp(e) > kOpLiteral) e = FastDeeper(literalEntries, e, bits, pos, needed);
@@ -534,6 +539,7 @@ void WidenLiterals(const HuffmanTable& literals, HuffmanEntry* wide) {
         bits >>= lengthExtra;
         pos += lengthExtra;
         distanceAt = pos;
+        if (!kWholeSymbol) bits = PeekBits(in, pos);
         Entry d = EntryAt(distanceEntries, uint32_t(bits) & distanceMask);
         if (EntryOp(d) > kOpLiteral) d = FastDeeper(distanceEntries, d, bits, pos, needed);
         bits >>= EntryBits(d);
@@ -543,6 +549,7 @@ void WidenLiterals(const HuffmanTable& literals, HuffmanEntry* wide) {
             pos = start;
             break;
         }
+        if (!kWholeSymbol) bits = PeekBits(in, pos);
         const uint32_t distance = EntryValue(d) + (uint32_t(bits) & Mask(distanceExtra));
         const uint32_t from = (out - distance) & (kSlidingWindowSize - 1);
         if (from + length > kSlidingWindowSize) {  // the source wraps: in pieces, carefully
@@ -551,8 +558,9 @@ void WidenLiterals(const HuffmanTable& literals, HuffmanEntry* wide) {
         }
         pos += distanceExtra;
         bits >>= distanceExtra;
-        // Only the longest symbols leave too few bits for the next look-up.
-        if (__builtin_expect(kWordBits - (start & 7) - (pos - start) < kWideBits, 0)) bits = PeekBits(in, pos);
+        // Only the longest symbols leave a 64-bit word too few bits for the next look-up.
+        if (kWholeSymbol && __builtin_expect(kWordBits - (start & 7) - (pos - start) < kWideBits, 0))
+            bits = PeekBits(in, pos);
         e = EntryAt(wide, uint32_t(bits) & wideMask);
         if (distance < 8) {
             CopyForward(window + out, window + from, length);
@@ -586,7 +594,7 @@ int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& d
     BitCursor c = {z.in, z.bitPos, z.needed, 0, 0};
     uint32_t out = z.windowPos;
     int result = kInflateOk;
-    if (kFastPath) WidenLiterals(literals, z.wideLiterals);
+    WidenLiterals(literals, z.wideLiterals);
     for (;;) {
         if (*z.cancelState != 0) {
             result = kInflateCancelled;
@@ -603,7 +611,7 @@ int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& d
                 result = kInflateBadData;
                 break;
             }
-        } else if (kFastPath) {
+        } else {
             DecodeFast(z, literals, distances, c, out);
         }
         HuffmanEntry e = c.LookUp(literals);
@@ -812,7 +820,7 @@ int InflateBlocks(EntryStream& s, bool deflate64) {
     z.cancelState = s.host->cancelState;
     z.window = block;
     z.in = block + kSlidingWindowSize;
-    if (kFastPath) z.wideLiterals = reinterpret_cast<HuffmanEntry*>(z.in + kInputCapacity + kInputPadding);
+    z.wideLiterals = reinterpret_cast<HuffmanEntry*>(z.in + kInputCapacity + kInputPadding);
     z.readAheadBefore = s.readAhead;
     z.deflate64 = deflate64;
     FillMethodTables(z.tables, deflate64);
