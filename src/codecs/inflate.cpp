@@ -88,10 +88,16 @@ inline uint32_t Mask(uint32_t bits) { return (1u << bits) - 1; }
 using BitWord = DUDORE_INFLATE_WORD;
 constexpr uint32_t kWordBits = 8 * sizeof(BitWord);
 
+// A build may leave the fast path out: the 32-bit stub image, until the bytes it costs are
+// known to be spare (the careful loop alone is the whole decoder then).
+#ifndef DUDORE_INFLATE_FAST_PATH
+#define DUDORE_INFLATE_FAST_PATH 1
+#endif
+constexpr bool kFastPath = DUDORE_INFLATE_FAST_PATH;
 // The fast path's literal/length codes come from a wider table than the first level (see
 // WidenLiterals): 2^kWideBits entries.
 constexpr uint32_t kWideBits = 10;
-constexpr size_t kWideEntries = size_t(1) << kWideBits;
+constexpr size_t kWideEntries = kFastPath ? size_t(1) << kWideBits : 0;
 // It takes bits from the word without counting them. A refilled 64-bit word (57 bits or
 // more) holds a whole symbol: the codes, 5 extra length bits and 14 extra distance bits
 // at most. A 32-bit one (25 bits or more) is refilled for the literal/length code with
@@ -594,7 +600,7 @@ int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& d
     BitCursor c = {z.in, z.bitPos, z.needed, 0, 0};
     uint32_t out = z.windowPos;
     int result = kInflateOk;
-    WidenLiterals(literals, z.wideLiterals);
+    if (kFastPath) WidenLiterals(literals, z.wideLiterals);
     for (;;) {
         if (*z.cancelState != 0) {
             result = kInflateCancelled;
@@ -611,7 +617,7 @@ int DecodeCodes(Inflater& z, const HuffmanTable& literals, const HuffmanTable& d
                 result = kInflateBadData;
                 break;
             }
-        } else {
+        } else if (kFastPath) {
             DecodeFast(z, literals, distances, c, out);
         }
         HuffmanEntry e = c.LookUp(literals);
@@ -820,7 +826,7 @@ int InflateBlocks(EntryStream& s, bool deflate64) {
     z.cancelState = s.host->cancelState;
     z.window = block;
     z.in = block + kSlidingWindowSize;
-    z.wideLiterals = reinterpret_cast<HuffmanEntry*>(z.in + kInputCapacity + kInputPadding);
+    if (kFastPath) z.wideLiterals = reinterpret_cast<HuffmanEntry*>(z.in + kInputCapacity + kInputPadding);
     z.readAheadBefore = s.readAhead;
     z.deflate64 = deflate64;
     FillMethodTables(z.tables, deflate64);
