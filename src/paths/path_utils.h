@@ -1,7 +1,8 @@
-// Path utilities: ANSI paths in the system code page, where the second byte of a
-// double-byte character may equal '\'. Every test for a separator or for the last
-// character is made on the UTF-16 form, or by a walk that knows lead bytes, so a trail
-// byte is never taken for a separator.
+// Path utilities. Entry names and output paths are UTF-16 and reach the file system only
+// through the W calls, at any length Windows allows. The destination and the command are
+// still ANSI paths in the system code page, where the second byte of a double-byte
+// character may equal '\': every test for a separator or for the last character of those
+// is made on the UTF-16 form, or by a walk that knows lead bytes.
 #pragma once
 
 #include <windows.h>
@@ -20,11 +21,28 @@ const char* ToAnsi(const wchar_t* text);
 // paths: never found beside the self-extracting file, where anyone may have put one.
 bool SystemFilePath(char* out, const char* name, bool windowsFolder);
 
-// Converts an entry's UTF-8 name (kUtf8NameSize bytes) to the system's code page in place,
-// before any path rule sees it. False when it is not UTF-8, holds a character the code
-// page cannot hold (never replaced by a look-alike), or comes to 260 bytes or more; the
-// name then holds what can be shown of it ('?' for the rest), at most 259 bytes.
-bool Utf8NameToAnsi(char* name);
+// ---- UTF-16 paths ----------------------------------------------------------------------
+
+// An output path, terminator included: the longest path the W calls take.
+constexpr size_t kLongPathSize = 32768;
+
+size_t WideLength(const wchar_t* text);
+
+// Applies the entry-name text rules to `name` (kUtf8NameSize bytes) on its own bytes, then
+// converts it into `wide` (kUtf8NameSize units): from UTF-8 with `utf8`, else from the
+// system code page exactly as the A calls convert it, so a name that gave a file before
+// gives the same one. The rules see only ASCII, which UTF-8 never uses inside a character,
+// and '\' only where no lead byte precedes it. False when a UTF-8 name is not UTF-8; `wide`
+// then holds what can be shown of it, as it came.
+bool EntryNameToUtf16(char* name, bool utf8, wchar_t* wide);
+
+// `path` as the W calls take it: the path itself below MAX_PATH units, its full form behind
+// "\\?\" (or "\\?\UNC\") from there on. Longer forms are written to buffer `slot` (0 or 1),
+// valid until that slot is used again; one thread at a time.
+const wchar_t* LongPathForm(const wchar_t* path, int slot);
+
+// Index of the last '\' of `text`, or -1.
+int LastSeparator(const wchar_t* text);
 
 // Byte index of the last '\' that is not the second byte of a double-byte character (with
 // `anySeparator`, also '/' and a drive's colon), or -1.
@@ -44,8 +62,10 @@ bool EndsInTrailByte(const char* text, int position);
 bool AppendTrailingBackslash(char* path, size_t size);
 void RemoveTrailingBackslash(char* path);
 
-// Creates a folder tree level by level from its root (X:\ or \\server\share\). 1 when every
-// level exists at the end (anything that exists counts, even a file), 0 otherwise.
+// Creates a folder tree level by level from its root (X:\ or \\server\share\), at any
+// length. 1 when every level exists at the end (anything that exists counts, even a
+// file), 0 otherwise.
+int CreateFolderPath(const wchar_t* path);
 int CreateFolderPath(const char* path);
 
 // `folder` (kPathSize) receives the drive and folder with its last separator; `name`
@@ -60,7 +80,7 @@ inline constexpr const wchar_t* kForbiddenInDestinations = kForbiddenInNames + 1
 const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set);
 
 // True when `path`, once resolved by the system, lies strictly inside `folder`.
-bool IsInsideFolder(const char* folder, const char* path);
+bool IsInsideFolder(const wchar_t* folder, const wchar_t* path);
 
 enum class OutputKind {
     File,          // output holds the file's full path; its folders exist
@@ -69,6 +89,6 @@ enum class OutputKind {
     FolderFailed,  // a folder could not be created: extraction must stop
 };
 
-// Builds the output path of entry `name` (prepared by the caller, trimmed here) under
-// `destination` (ending in '\') into `output` (kPathSize), creating its folders.
-OutputKind BuildOutputPath(const char* destination, char* name, char* output);
+// Builds the output path of entry `name` (from EntryNameToUtf16) under `destination`
+// (ending in '\') into `output` (kLongPathSize), creating its folders.
+OutputKind BuildOutputPath(const wchar_t* destination, const wchar_t* name, wchar_t* output);

@@ -44,20 +44,47 @@ bool SystemFilePath(char* out, const char* name, bool windowsFolder) {
     return length > 0 && length < kPathSize && AppendTrailingBackslash(out, kPathSize) && JoinPath(out, out, name);
 }
 
-bool Utf8NameToAnsi(char* name) {
-    wchar_t wide[kUtf8NameSize];
-    const bool utf8 = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, kUtf8NameSize) != 0;
-    if (!utf8) MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, kUtf8NameSize);
+size_t WideLength(const wchar_t* text) {
+    size_t length = 0;
+    while (text[length]) ++length;
+    return length;
+}
+
+bool EntryNameToUtf16(char* name, bool utf8, wchar_t* wide) {
+    // A name that is not UTF-8 is refused as it came, before any rule changes it.
+    const bool valid = !utf8 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, kUtf8NameSize) != 0;
+    if (valid) {
+        PrepareEntryName(name);
+        TrimTrailingBlanks(name);
+    }
+    MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, 0, name, -1, wide, kUtf8NameSize);
     wide[kUtf8NameSize - 1] = 0;
-    // Twice the units: room for a double-byte character each, so the length is known.
-    // Static: with the units it would pass a page of stack. One thread converts at a time.
-    static char ansi[2 * kUtf8NameSize];
-    BOOL lost = FALSE;
-    // A UTF-8 code page holds everything, and takes no question about what it lost.
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi, sizeof ansi, nullptr,
-                                           GetACP() == CP_UTF8 ? nullptr : &lost);
-    lstrcpynA(name, length ? ansi : "", kPathSize);
-    return utf8 && !lost && length > 0 && size_t(length) <= kPathSize;
+    return valid;
+}
+
+const wchar_t* LongPathForm(const wchar_t* path, int slot) {
+    static wchar_t s_forms[2][kLongPathSize];
+    if (WideLength(path) < kPathSize || path[2] == L'?') return path;
+    // The full form goes in behind room for "\\?\UNC": a share's own "\\" then becomes
+    // the prefix's last character, a drive's path gets "\\?\" in front. A form that does not
+    // fit is left to the call, which refuses the plain path.
+    wchar_t* form = s_forms[slot];
+    constexpr size_t kPrefix = 6;
+    const DWORD length = GetFullPathNameW(path, kLongPathSize - kPrefix, form + kPrefix, nullptr);
+    if (length == 0 || length >= kLongPathSize - kPrefix) return path;
+    if (form[kPrefix + 1] == L'\\') {
+        memcpy(form, L"\\\\?\\UNC", 7 * sizeof(wchar_t));
+        return form;
+    }
+    memcpy(form + 2, L"\\\\?\\", 4 * sizeof(wchar_t));
+    return form + 2;
+}
+
+int LastSeparator(const wchar_t* text) {
+    int last = -1;
+    for (int i = 0; text[i]; ++i)
+        if (text[i] == L'\\') last = i;
+    return last;
 }
 
 // Byte index of the last '\' that is not the second byte of a double-byte character (with
@@ -120,12 +147,12 @@ void RemoveTrailingBackslash(char* path) {
     if (*wide == L'\\') path[strlen(path) - 1] = 0;
 }
 
-int CreateFolderPath(const char* path) {
-    wchar_t wide[kWideSize];
-    memcpy(wide, ToUtf16(path), sizeof wide);
-    wide[kWideSize - 2] = 0;  // room for the '\\' appended below
-    size_t length = 0;
-    while (wide[length]) ++length;
+int CreateFolderPath(const wchar_t* path) {
+    static wchar_t s_levels[kLongPathSize];  // one thread at a time
+    size_t length = WideLength(path);
+    if (length + 2 > kLongPathSize) return 0;  // room for the '\\' appended below
+    wchar_t* wide = s_levels;
+    memcpy(wide, path, (length + 1) * sizeof(wchar_t));
 
     // The root: "X:\" or "\\server\share\".
     size_t root;
@@ -143,21 +170,21 @@ int CreateFolderPath(const char* path) {
         wide[length++] = L'\\';
         wide[length] = 0;
     }
-
-    char built[kPathSize] = {};
-    size_t start = 0;
+    // Each level is the path up to and with one of its separators, from the root down.
     for (size_t separator = root; separator < length;) {
-        wide[separator] = 0;
-        const char* part = ToAnsi(wide + start);
-        wide[separator] = L'\\';
-        if (!JoinPath(built, built, part) || !JoinPath(built, built, "\\")) return 0;
-        if (GetFileAttributesA(built) == INVALID_FILE_ATTRIBUTES && !CreateDirectoryA(built, nullptr)) return 0;
-        start = separator + 1;
-        const wchar_t* next = FindAnyOf(wide + start, L"\\");
+        const wchar_t kept = wide[separator + 1];
+        wide[separator + 1] = 0;
+        const wchar_t* level = LongPathForm(wide, 0);
+        const bool exists = GetFileAttributesW(level) != INVALID_FILE_ATTRIBUTES || CreateDirectoryW(level, nullptr);
+        wide[separator + 1] = kept;
+        if (!exists) return 0;
+        const wchar_t* next = FindAnyOf(wide + separator + 1, L"\\");
         separator = next ? size_t(next - wide) : length;
     }
     return 1;
 }
+
+int CreateFolderPath(const char* path) { return CreateFolderPath(ToUtf16(path)); }
 
 void SplitPath(const char* path, char* folder, char* name) {
     if (folder) folder[0] = 0;
@@ -171,40 +198,39 @@ void SplitPath(const char* path, char* folder, char* name) {
     if (name) CopyIfFits(name, kPathSize, path + cut + 1);
 }
 
-bool IsInsideFolder(const char* folder, const char* path) {
+bool IsInsideFolder(const wchar_t* folder, const wchar_t* path) {
     // Both are resolved alike, so a path inside the folder begins with the folder's own
-    // bytes; names reach this point without "..\\", so no other spelling can lead inside.
-    char fullFolder[kPathSize], fullPath[kPathSize];
-    const DWORD folderLength = GetFullPathNameA(folder, kPathSize, fullFolder, nullptr);
-    if (folderLength == 0 || folderLength >= kPathSize) return false;
-    const DWORD pathLength = GetFullPathNameA(path, kPathSize, fullPath, nullptr);
-    if (pathLength == 0 || pathLength >= kPathSize) return false;
+    // units and a separator; names reach this point without "..\\", so no other spelling
+    // can lead inside.
+    static wchar_t s_full[2][kLongPathSize];  // one thread at a time
+    wchar_t* fullFolder = s_full[0];
+    wchar_t* fullPath = s_full[1];
+    const DWORD folderLength = GetFullPathNameW(folder, kLongPathSize, fullFolder, nullptr);
+    if (folderLength == 0 || folderLength >= kLongPathSize) return false;
+    const DWORD pathLength = GetFullPathNameW(path, kLongPathSize, fullPath, nullptr);
+    if (pathLength == 0 || pathLength >= kLongPathSize) return false;
     DWORD prefix = folderLength;
-    while (prefix > 0 && fullFolder[prefix - 1] == '\\' && !EndsInTrailByte(fullFolder, int(prefix - 1))) --prefix;
-    return pathLength > prefix + 1 && fullPath[prefix] == '\\' && !EndsInTrailByte(fullPath, int(prefix)) &&
-           memcmp(fullFolder, fullPath, prefix) == 0;
+    while (prefix > 0 && fullFolder[prefix - 1] == L'\\') --prefix;
+    return pathLength > prefix + 1 && fullPath[prefix] == L'\\' &&
+           memcmp(fullFolder, fullPath, prefix * sizeof(wchar_t)) == 0;
 }
 
-OutputKind BuildOutputPath(const char* destination, char* name, char* output) {
-    TrimTrailingBlanks(name);
-    const wchar_t* wide = ToUtf16(name);
-    if (*wide == 0 || FindAnyOf(wide, kForbiddenInNames)) return OutputKind::InvalidName;
-
-    const int lastSeparator = LastSeparator(name, false);
-    if (lastSeparator < 0) {
-        if (!JoinPath(output, destination, name)) return OutputKind::InvalidName;
-        return IsInsideFolder(destination, output) ? OutputKind::File : OutputKind::InvalidName;
-    }
-    char* filePart = name + lastSeparator + 1;
-    char folder[kPathSize];
-    const char kept = filePart[0];
-    filePart[0] = 0;  // the name up to its last '\\', for a moment
-    const bool fits = JoinPath(folder, destination, name);
-    filePart[0] = kept;
-    if (!fits || !JoinPath(output, folder, filePart)) return OutputKind::InvalidName;
+OutputKind BuildOutputPath(const wchar_t* destination, const wchar_t* name, wchar_t* output) {
+    if (*name == 0 || FindAnyOf(name, kForbiddenInNames)) return OutputKind::InvalidName;
+    const size_t base = WideLength(destination), length = WideLength(name);
+    if (base + length >= kLongPathSize) return OutputKind::InvalidName;
+    memcpy(output, destination, base * sizeof(wchar_t));
+    memcpy(output + base, name, (length + 1) * sizeof(wchar_t));
     // Whatever the name holds, nothing may be created or written outside the destination.
     if (!IsInsideFolder(destination, output)) return OutputKind::InvalidName;
+    const int lastSeparator = LastSeparator(name);
+    if (lastSeparator < 0) return OutputKind::File;
 
-    if (!CreateFolderPath(folder)) return OutputKind::FolderFailed;
-    return *filePart ? OutputKind::File : OutputKind::Folder;
+    wchar_t* filePart = output + base + lastSeparator + 1;
+    const wchar_t kept = *filePart;
+    *filePart = 0;  // the folder, for a moment
+    const int created = CreateFolderPath(output);
+    *filePart = kept;
+    if (!created) return OutputKind::FolderFailed;
+    return kept ? OutputKind::File : OutputKind::Folder;
 }

@@ -37,7 +37,7 @@ HWND FindInstallerWindow(char* className, char* title);
 // ---- Extracted-file list and clean-up ----------------------------------------------------
 
 // Appends a full output path to g_extractedFiles. Worker thread only.
-void AppendExtractedFile(const char* path);
+void AppendExtractedFile(const wchar_t* path);
 // Gives the list's block back; the list is empty afterwards.
 void ReleaseExtractedFiles();
 
@@ -48,5 +48,6 @@ void ReleaseExtractedFiles();
 void CleanUpExtractedFiles(const char* destination, int temporaryDestination);
 
 // Removes every empty folder in the tree of `folder`, deepest first, and `folder` itself
-// unless it is `root`. Files are never deleted. 1 when `folder` could be listed, else 0.
-int RemoveFolderTree(const char* folder, const char* root);
+// unless it is `root`, at any depth. Files are never deleted. 1 when `folder` could be
+// listed, else 0.
+int RemoveFolderTree(const wchar_t* folder, const wchar_t* root);

@@ -250,7 +250,8 @@ class ExtractedFiles : public ::testing::Test {
 protected:
     void SetUp() override { ReleaseExtractedFiles(); }
     void TearDown() override { ReleaseExtractedFiles(); }
-    static std::string Block() { return std::string(g_extractedFiles.paths, g_extractedFiles.size); }
+    // The list's units as bytes: every test path is ASCII.
+    static std::string Block() { return std::string(g_extractedFiles.paths, g_extractedFiles.paths + g_extractedFiles.size); }
 };
 
 TEST_F(ExtractedFiles, AppendsEachPathWithItsTerminatorInOrder) {
@@ -259,7 +260,7 @@ TEST_F(ExtractedFiles, AppendsEachPathWithItsTerminatorInOrder) {
     const std::vector<std::string> paths = {"C:\\Out\\one.txt", "C:\\Out\\sub\\two", longest, "C:\\Out\\3"};
     std::string expected;
     for (const std::string& path : paths) {
-        AppendExtractedFile(path.c_str());
+        AppendExtractedFile(win_test::Wide(path).c_str());
         expected += path;
         expected += '\0';
         ASSERT_NE(g_extractedFiles.paths, nullptr);
@@ -272,7 +273,7 @@ TEST_F(ExtractedFiles, GrowsOverManyPaths) {
     std::string expected;
     for (int i = 0; i < 20000; ++i) {
         const std::string path = "C:\\Out\\folder" + std::to_string(i % 97) + "\\file" + std::to_string(i);
-        AppendExtractedFile(path.c_str());
+        AppendExtractedFile(win_test::Wide(path).c_str());
         expected += path;
         expected += '\0';
     }
@@ -281,19 +282,19 @@ TEST_F(ExtractedFiles, GrowsOverManyPaths) {
 }
 
 TEST_F(ExtractedFiles, ReleaseEmptiesTheList) {
-    AppendExtractedFile("C:\\Out\\a");
+    AppendExtractedFile(L"C:\\Out\\a");
     ReleaseExtractedFiles();
     EXPECT_EQ(g_extractedFiles.paths, nullptr);
     EXPECT_EQ(g_extractedFiles.size, 0u);
     ReleaseExtractedFiles();  // a second release finds nothing to give back
-    AppendExtractedFile("C:\\Out\\b");
+    AppendExtractedFile(L"C:\\Out\\b");
     EXPECT_EQ(Block(), std::string("C:\\Out\\b\0", 9));
 }
 
 TEST_F(ExtractedFiles, TheCleanUpEndsTheListWithAnEmptyEntry) {
     ScratchFolder scratch;
     const std::string destination = scratch.path() + "\\";
-    AppendExtractedFile((destination + "gone-already.txt").c_str());
+    AppendExtractedFile(win_test::Wide(destination + "gone-already.txt").c_str());
     const size_t before = g_extractedFiles.size;
     CleanUpExtractedFiles(destination.c_str(), 0);
     ASSERT_EQ(g_extractedFiles.size, before + 1);
@@ -390,7 +391,7 @@ TEST_P(CleanUp, RemovesWhatWasExtractedAndOnlyThat) {
     for (const std::string& item : c.before) Make(item);
     for (const std::string& file : c.listed) {
         Make(file);
-        AppendExtractedFile(Path(file).c_str());
+        AppendExtractedFile(win_test::Wide(Path(file)).c_str());
     }
     for (const std::string& item : c.readOnly) SetFileAttributesA(Path(item).c_str(), FILE_ATTRIBUTE_READONLY);
 
@@ -423,7 +424,7 @@ TEST(CleanUpNames, TrailBytesAreNotSeparatorsDbcs) {
     for (const std::string& file : files) {
         win_test::WriteFile(destination + file, "x");
         ASSERT_TRUE(Exists(destination + file)) << file;
-        AppendExtractedFile((destination + file).c_str());
+        AppendExtractedFile(win_test::Wide(destination + file).c_str());
     }
     CleanUpExtractedFiles(destination.c_str(), 0);
     for (const std::string& folder : folders) EXPECT_FALSE(Exists(destination + folder)) << folder;
@@ -441,9 +442,9 @@ TEST(CleanUpNames, FoldersPast65536ChangesGoToo) {
         CreateDirectoryA((destination + name).c_str(), nullptr);
         win_test::WriteFile(destination + name + "\\f.txt", "x");
     }
-    AppendExtractedFile((destination + "first\\f.txt").c_str());
-    for (int i = 1; i < 65536; ++i) AppendExtractedFile((destination + "m" + std::to_string(i) + "\\f").c_str());
-    AppendExtractedFile((destination + "last\\f.txt").c_str());
+    AppendExtractedFile(win_test::Wide(destination + "first\\f.txt").c_str());
+    for (int i = 1; i < 65536; ++i) AppendExtractedFile(win_test::Wide(destination + "m" + std::to_string(i) + "\\f").c_str());
+    AppendExtractedFile(win_test::Wide(destination + "last\\f.txt").c_str());
     CleanUpExtractedFiles(destination.c_str(), 0);
     EXPECT_FALSE(Exists(destination + "first"));
     EXPECT_FALSE(Exists(destination + "last"));
@@ -460,20 +461,20 @@ TEST(RemoveFolderTree, OnlyEmptyFoldersGoAndNeverTheRoot) {
     win_test::WriteFile(root + "t\\a\\keep.txt", "x");
     SetFileAttributesA((root + "t\\b\\c").c_str(), FILE_ATTRIBUTE_READONLY);
 
-    EXPECT_EQ(RemoveFolderTree((root + "t").c_str(), root.c_str()), 1);
+    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "t").c_str(), win_test::Wide(root).c_str()), 1);
     EXPECT_TRUE(Exists(root + "t\\a\\keep.txt"));  // files are never deleted
     EXPECT_TRUE(Exists(root + "t"));               // still holds a
     EXPECT_FALSE(Exists(root + "t\\b"));
     EXPECT_TRUE(Exists(root + "e"));
 
     // The root itself stays, however it is written.
-    EXPECT_EQ(RemoveFolderTree((root + "e").c_str(), (root + "E").c_str()), 1);
+    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "e").c_str(), win_test::Wide(root + "E").c_str()), 1);
     EXPECT_TRUE(Exists(root + "e"));
     EXPECT_FALSE(Exists(root + "e\\f"));
 
-    EXPECT_EQ(RemoveFolderTree((root + "missing").c_str(), root.c_str()), 0);
-    EXPECT_EQ(RemoveFolderTree((root + "t\\.").c_str(), root.c_str()), 0);
-    EXPECT_EQ(RemoveFolderTree("", root.c_str()), 0);
+    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "missing").c_str(), win_test::Wide(root).c_str()), 0);
+    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "t\\.").c_str(), win_test::Wide(root).c_str()), 0);
+    EXPECT_EQ(RemoveFolderTree(L"", win_test::Wide(root).c_str()), 0);
     EXPECT_TRUE(Exists(root + "t"));
 }
 

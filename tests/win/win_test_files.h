@@ -62,6 +62,13 @@ private:
     std::string path_;
 };
 
+// `ansi` as the A calls take it: converted from the system code page.
+inline std::wstring Wide(const std::string& ansi) {
+    std::wstring wide(ansi.size() + 1, L'\0');
+    wide.resize(size_t(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], int(wide.size())) - 1));
+    return wide;
+}
+
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     FILE* file = fopen(path.c_str(), "wb");
     if (!file) return;
