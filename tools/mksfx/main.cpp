@@ -156,7 +156,7 @@ int BuildFromArchive(const Options& o, const std::vector<uint8_t>& stub, const C
 int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, const ConfigBlock& block) {
     std::vector<PackItem> items;
     std::vector<std::string> errors;
-    if (!GatherItems(o.inputs, o.destination.value, items, errors)) {
+    if (!GatherItems(o.inputs, items, errors)) {
         PrintErrors(errors);
         PrintError("nothing written");
         return kExitFailure;
