@@ -63,6 +63,15 @@ expect_eq "Unicode Path field: taken, or ignored when stale" "$(cd out-field && 
   utf8_check 1252
   expect_eq "UTF-8, 1252: 中文/文件.txt" "$(cat out-utf8/中文/文件.txt 2>/dev/null)" "chinese"
   expect_eq "UTF-8, 1252: Zażółć gęślą.txt" "$(cat "out-utf8/Zażółć gęślą.txt" 2>/dev/null)" "polish"
+  # A refused name is shown whole, in any script.
+  python3 -c 'import zipfile; zipfile.ZipFile("refused.zip", "w").writestr("中文:x.txt", "x")'
+  make_sfx -o refused.exe -d "$(winpath out-refused)" --skip-dialog --overwrite --no-explorer refused.zip >/dev/null 2>&1
+  start_stub refused.exe
+  driver wait DUD-ORE >/dev/null
+  expect_eq "UTF-8, 1252: the refused name shown whole" "$(driver text DUD-ORE 65535 | tr '\n' '|')" \
+    "中文:x.txt||invalid filename.(skipped)|"
+  driver click DUD-ORE 1 >/dev/null
+  wait_stub
   [ "$failures" -eq 0 ]
 ) || failures=$((failures + 1))
 

@@ -438,20 +438,22 @@ TEST_F(OverwriteDialog, ExistingFileIcon) {
     EXPECT_EQ(none.newIcon, nullptr);
 }
 
-// The name line holds names of every length a path allows, and a name is never taken
-// for a format.
+// The name line holds names of every length a path allows, at any path length, and a
+// name is never taken for a format.
 TEST_F(OverwriteDialog, LongestNamesAndPercentSigns) {
     REQUIRE_ENGLISH();
     for (const std::string name : {std::string(255, 'n'), std::string("100%s %d %n %%.txt"), std::string(250, '%') + "%s.x"}) {
-        // A 259-byte path: the longest the worker builds.
-        const std::string path = "C:\\" + std::string(259 - 3 - name.size() - 1, 'd') + "\\" + name;
-        ASSERT_EQ(path.size(), 259u);
-        Seen seen;
-        EXPECT_EQ(Answer({win_test::Wide(path).c_str(), DosDateTime(2003, 1, 2, 4, 5, 6), DosDateTime(2003, 1, 2, 4, 5, 6), 1, 2}, 6,
-                         seen),
-                  6);
-        EXPECT_EQ(seen.name, "'" + name + "'");
-        EXPECT_EQ(seen.fresh, "2 Bytes\nModified: 01, 02, 2003,  04:05:06");
+        // Paths of 259 and of 400 characters: the name line shows the name alone, whole.
+        for (const size_t length : {259u, 400u}) {
+            const std::string path = "C:\\" + std::string(length - 3 - name.size() - 1, 'd') + "\\" + name;
+            Seen seen;
+            EXPECT_EQ(Answer({win_test::Wide(path).c_str(), DosDateTime(2003, 1, 2, 4, 5, 6),
+                              DosDateTime(2003, 1, 2, 4, 5, 6), 1, 2},
+                             6, seen),
+                      6);
+            EXPECT_EQ(seen.name, "'" + name + "'");
+            EXPECT_EQ(seen.fresh, "2 Bytes\nModified: 01, 02, 2003,  04:05:06");
+        }
     }
 }
 
