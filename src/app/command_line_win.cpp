@@ -111,9 +111,9 @@ bool ChooseArchivePath(char* buffer, int length, int rest, char* archivePath, Ru
         if (blank && *blank == ' ') {
             const char* destination = strtok(nullptr, "\"");
             if (destination && *destination && IsFolderOrMissing(destination)) {
-                if (!CopyBounded(settings.config.destination, sizeof settings.config.destination, destination,
-                                 strlen(destination)))
-                    return false;
+                // In the system code page, as the tail came: converted as the A calls would.
+                if (strlen(destination) >= kPathSize) return false;
+                MultiByteToWideChar(CP_ACP, 0, destination, -1, settings.destination, kPathSize);
             }
         }
         return true;

@@ -22,6 +22,9 @@ struct RunSettings {
     int newerOnly;
     int quietMode;  // kQuiet* bits from /P and /Q; no block changes it
     char installFolder[kPathSize];  // /T:, empty without it; replaces every other destination
+    // The destination in use: from the quoted command-line form, then the block, /T: or
+    // the dialog, as each comes; the Run driver settles it before the worker starts.
+    wchar_t destination[kPathSize];
 };
 static_assert(offsetof(RunSettings, newerOnly) == kBlockSize);
 

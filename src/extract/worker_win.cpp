@@ -146,7 +146,7 @@ void FailToCreate(const Worker& w) {
 // output's own (at most 8 bytes): whatever output path fits, its temporary one fits too.
 // Never takes a name that exists.
 bool CreateTemporaryFile(Worker& w) {
-    const size_t folder = size_t(LastSeparator(w.output) + 1);
+    const size_t folder = size_t(LastSeparator(w.output, false) + 1);
     size_t length = WideLength(w.output + folder);
     if (length > 8) length = 8;
     memcpy(w.temporary, w.output, folder * sizeof(wchar_t));
@@ -284,8 +284,7 @@ int ExtractAll(Worker& w) {
     w.host.reportProgress = ReportProgress;
     w.stream.archive = g_reader.archive;
     w.stream.host = &w.host;
-    // The destination as the A calls took it: converted from the system code page.
-    MultiByteToWideChar(CP_ACP, 0, g_settings.config.destination, -1, w.destination, kPathSize);
+    lstrcpynW(w.destination, g_settings.destination, kPathSize);
     while (NextEntry(g_reader, w.entry) && g_cancelState == 0) {
         // Sizes come from the archive: an entry that claims to reach past the central
         // directory ends the walk there.

@@ -1,8 +1,7 @@
-// Path utilities. Entry names and output paths are UTF-16 and reach the file system only
-// through the W calls, at any length Windows allows. The destination and the command are
-// still ANSI paths in the system code page, where the second byte of a double-byte
-// character may equal '\': every test for a separator or for the last character of those
-// is made on the UTF-16 form, or by a walk that knows lead bytes.
+// Path utilities. Paths are UTF-16 and reach the file system only through the W calls:
+// destinations of any script, entry names of any script, output paths of any length
+// Windows allows. Names and folders that come in the system code page (the block, the
+// command line) are converted where they enter, as the A calls would convert them.
 #pragma once
 
 #include <windows.h>
@@ -10,23 +9,45 @@
 #include "app/state.h"
 #include "paths/entry_names.h"
 
-// Conversions through process-wide buffers (520 UTF-16 units; 260 bytes), each
-// overwritten by the next conversion in the same direction. Only one thread converts at a
-// time: the main thread before the worker starts and after it ends, the worker between.
-const wchar_t* ToUtf16(const char* text);
-const char* ToAnsi(const wchar_t* text);
+size_t WideLength(const wchar_t* text);
 
 // The full path of `name` in the system folder, or in the Windows folder with
 // `windowsFolder`, into `out` (kPathSize). Programs and libraries are started by these
 // paths: never found beside the self-extracting file, where anyone may have put one.
-bool SystemFilePath(char* out, const char* name, bool windowsFolder);
+bool SystemFilePath(wchar_t* out, const wchar_t* name, bool windowsFolder);
 
-// ---- UTF-16 paths ----------------------------------------------------------------------
+// ---- Paths of kPathSize units (destinations, the archive, the command) ----------------
+
+// Index of the last '\' (with `anySeparator`, also '/' and a drive's colon), or -1.
+int LastSeparator(const wchar_t* text, bool anySeparator);
+
+// Joins `a` and `b` into `out` (kPathSize; it may be `a`). False when it would not fit.
+bool JoinPath(wchar_t* out, const wchar_t* a, const wchar_t* b);
+
+// The last '.' of `text`, or null.
+wchar_t* LastDot(wchar_t* text);
+
+// Appends '\' unless the path already ends in one. False, and the path unchanged, when
+// `size` units leave no room.
+bool AppendTrailingBackslash(wchar_t* path, size_t size);
+void RemoveTrailingBackslash(wchar_t* path);
+// Removes the spaces at the end; '/' to '\'.
+void TrimTrailingBlanks(wchar_t* text);
+void SlashesToBackslashes(wchar_t* text);
+
+// `folder` (kPathSize) receives the drive and folder with its last separator; `name`
+// (kPathSize) the file name with its extension. Either may be null.
+void SplitPath(const wchar_t* path, wchar_t* folder, wchar_t* name);
+
+// Creates a folder tree level by level from its root (X:\ or \\server\share\), at any
+// length. 1 when every level exists at the end (anything that exists counts, even a
+// file), 0 otherwise.
+int CreateFolderPath(const wchar_t* path);
+
+// ---- Output paths ----------------------------------------------------------------------
 
 // An output path, terminator included: the longest path the W calls take.
 constexpr size_t kLongPathSize = 32768;
-
-size_t WideLength(const wchar_t* text);
 
 // Applies the entry-name text rules to `name` (kUtf8NameSize bytes) on its own bytes, then
 // converts it into `wide` (kUtf8NameSize units): from UTF-8 with `utf8`, else from the
@@ -40,37 +61,6 @@ bool EntryNameToUtf16(char* name, bool utf8, wchar_t* wide);
 // "\\?\" (or "\\?\UNC\") from there on. Longer forms are written to buffer `slot` (0 or 1),
 // valid until that slot is used again; one thread at a time.
 const wchar_t* LongPathForm(const wchar_t* path, int slot);
-
-// Index of the last '\' of `text`, or -1.
-int LastSeparator(const wchar_t* text);
-
-// Byte index of the last '\' that is not the second byte of a double-byte character (with
-// `anySeparator`, also '/' and a drive's colon), or -1.
-int LastSeparator(const char* text, bool anySeparator);
-
-// Joins `a` and `b` into `out` (kPathSize; it may be `a`). False when it would not fit.
-bool JoinPath(char* out, const char* a, const char* b);
-
-// The last '.' of `text`, or null. ('.' is never the second byte of a double-byte character.)
-char* LastDot(char* text);
-
-// True when the byte at `position` is the second byte of a double-byte character.
-bool EndsInTrailByte(const char* text, int position);
-
-// Appends '\' unless the path already ends in one (a trail byte does not count). False,
-// and the path unchanged, when `size` bytes leave no room.
-bool AppendTrailingBackslash(char* path, size_t size);
-void RemoveTrailingBackslash(char* path);
-
-// Creates a folder tree level by level from its root (X:\ or \\server\share\), at any
-// length. 1 when every level exists at the end (anything that exists counts, even a
-// file), 0 otherwise.
-int CreateFolderPath(const wchar_t* path);
-int CreateFolderPath(const char* path);
-
-// `folder` (kPathSize) receives the drive and folder with its last separator; `name`
-// (kPathSize) the file name with its extension. Either may be null.
-void SplitPath(const char* path, char* folder, char* name);
 
 // Characters that no entry name may hold; a destination may hold the first, a drive's ':'.
 inline constexpr wchar_t kForbiddenInNames[] = L":;*?\"<>|";

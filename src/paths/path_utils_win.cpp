@@ -1,4 +1,4 @@
-// Path utilities.
+// Path utilities, all on UTF-16 paths.
 //
 // Beyond the plain operations, Build output path guards the destination: a name is
 // refused when the path it makes is too long for its buffer (never cut into another
@@ -9,38 +9,8 @@
 
 #include <string.h>
 
-namespace {
-
-constexpr size_t kWideSize = 520;
-wchar_t g_wideBuffer[kWideSize];
-char g_ansiBuffer[kPathSize];
-
-bool CopyIfFits(char* out, size_t size, const char* text) {
-    const size_t length = strlen(text);
-    if (length >= size) return false;
-    memcpy(out, text, length + 1);
-    return true;
-}
-
-
-}  // namespace
-
-const wchar_t* ToUtf16(const char* text) {
-    memset(g_wideBuffer, 0, sizeof g_wideBuffer);
-    MultiByteToWideChar(CP_ACP, 0, text, -1, g_wideBuffer, kWideSize);
-    g_wideBuffer[kWideSize - 1] = 0;
-    return g_wideBuffer;
-}
-
-const char* ToAnsi(const wchar_t* text) {
-    memset(g_ansiBuffer, 0, sizeof g_ansiBuffer);
-    WideCharToMultiByte(CP_ACP, 0, text, -1, g_ansiBuffer, sizeof g_ansiBuffer, nullptr, nullptr);
-    g_ansiBuffer[sizeof g_ansiBuffer - 1] = 0;
-    return g_ansiBuffer;
-}
-
-bool SystemFilePath(char* out, const char* name, bool windowsFolder) {
-    const UINT length = (windowsFolder ? GetWindowsDirectoryA : GetSystemDirectoryA)(out, kPathSize);
+bool SystemFilePath(wchar_t* out, const wchar_t* name, bool windowsFolder) {
+    const UINT length = (windowsFolder ? GetWindowsDirectoryW : GetSystemDirectoryW)(out, kPathSize);
     return length > 0 && length < kPathSize && AppendTrailingBackslash(out, kPathSize) && JoinPath(out, out, name);
 }
 
@@ -80,57 +50,51 @@ const wchar_t* LongPathForm(const wchar_t* path, int slot) {
     return form + 2;
 }
 
-int LastSeparator(const wchar_t* text) {
+
+int LastSeparator(const wchar_t* text, bool anySeparator) {
     int last = -1;
     for (int i = 0; text[i]; ++i)
-        if (text[i] == L'\\') last = i;
+        if (text[i] == L'\\' || (anySeparator && (text[i] == L'/' || (i == 1 && text[i] == L':')))) last = i;
     return last;
 }
 
-// Byte index of the last '\' that is not the second byte of a double-byte character (with
-// `anySeparator`, also '/' and a drive's colon), or -1.
-int LastSeparator(const char* text, bool anySeparator) {
-    int last = -1;
-    for (int i = 0; text[i];) {
-        if (IsDBCSLeadByte(BYTE(text[i])) && text[i + 1]) {
-            i += 2;
-            continue;
-        }
-        if (text[i] == '\\' || (anySeparator && (text[i] == '/' || (i == 1 && text[i] == ':')))) last = i;
-        ++i;
-    }
-    return last;
-}
-
-bool JoinPath(char* out, const char* a, const char* b) {
-    const size_t la = strlen(a), lb = strlen(b);
+bool JoinPath(wchar_t* out, const wchar_t* a, const wchar_t* b) {
+    const size_t la = WideLength(a), lb = WideLength(b);
     if (la + lb >= kPathSize) return false;
-    memmove(out, a, la);
-    memcpy(out + la, b, lb + 1);
+    memmove(out, a, la * sizeof(wchar_t));
+    memcpy(out + la, b, (lb + 1) * sizeof(wchar_t));
     return true;
 }
 
-[[gnu::noinline]] char* LastDot(char* text) {
-    char* dot = nullptr;
+[[gnu::noinline]] wchar_t* LastDot(wchar_t* text) {
+    wchar_t* dot = nullptr;
     for (; *text; ++text)
-        if (*text == '.') dot = text;
+        if (*text == L'.') dot = text;
     return dot;
 }
 
-bool EndsInTrailByte(const char* text, int position) {
-    int walk = 0;
-    while (walk < position) walk += IsDBCSLeadByte(BYTE(text[walk])) && text[walk + 1] ? 2 : 1;
-    return walk > position;
-}
-
-bool AppendTrailingBackslash(char* path, size_t size) {
-    const size_t n = strlen(path);
-    if (n == 0) return true;
-    if (path[n - 1] == '\\' && !EndsInTrailByte(path, int(n - 1))) return true;
+bool AppendTrailingBackslash(wchar_t* path, size_t size) {
+    const size_t n = WideLength(path);
+    if (n == 0 || path[n - 1] == L'\\') return true;
     if (n + 2 > size) return false;
-    path[n] = '\\';
+    path[n] = L'\\';
     path[n + 1] = 0;
     return true;
+}
+
+void RemoveTrailingBackslash(wchar_t* path) {
+    const size_t n = WideLength(path);
+    if (n > 0 && path[n - 1] == L'\\') path[n - 1] = 0;
+}
+
+void TrimTrailingBlanks(wchar_t* text) {
+    size_t n = WideLength(text);
+    while (n > 0 && text[n - 1] == L' ') text[--n] = 0;
+}
+
+void SlashesToBackslashes(wchar_t* text) {
+    for (; *text; ++text)
+        if (*text == L'/') *text = L'\\';
 }
 
 const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set) {
@@ -138,13 +102,6 @@ const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set) {
         for (const wchar_t* c = set; *c; ++c)
             if (*text == *c) return text;
     return nullptr;
-}
-
-void RemoveTrailingBackslash(char* path) {
-    const wchar_t* wide = ToUtf16(path);
-    if (*wide == 0) return;
-    while (wide[1]) ++wide;
-    if (*wide == L'\\') path[strlen(path) - 1] = 0;
 }
 
 int CreateFolderPath(const wchar_t* path) {
@@ -184,18 +141,16 @@ int CreateFolderPath(const wchar_t* path) {
     return 1;
 }
 
-int CreateFolderPath(const char* path) { return CreateFolderPath(ToUtf16(path)); }
-
-void SplitPath(const char* path, char* folder, char* name) {
+void SplitPath(const wchar_t* path, wchar_t* folder, wchar_t* name) {
     if (folder) folder[0] = 0;
     if (name) name[0] = 0;
     if (!path || !*path) return;
     const int cut = LastSeparator(path, true);
     if (folder && cut >= 0 && size_t(cut) + 1 < kPathSize) {
-        memcpy(folder, path, size_t(cut) + 1);
+        memcpy(folder, path, (size_t(cut) + 1) * sizeof(wchar_t));
         folder[cut + 1] = 0;
     }
-    if (name) CopyIfFits(name, kPathSize, path + cut + 1);
+    if (name && WideLength(path + cut + 1) < kPathSize) lstrcpyW(name, path + cut + 1);
 }
 
 bool IsInsideFolder(const wchar_t* folder, const wchar_t* path) {
@@ -223,7 +178,7 @@ OutputKind BuildOutputPath(const wchar_t* destination, const wchar_t* name, wcha
     memcpy(output + base, name, (length + 1) * sizeof(wchar_t));
     // Whatever the name holds, nothing may be created or written outside the destination.
     if (!IsInsideFolder(destination, output)) return OutputKind::InvalidName;
-    const int lastSeparator = LastSeparator(name);
+    const int lastSeparator = LastSeparator(name, false);
     if (lastSeparator < 0) return OutputKind::File;
 
     wchar_t* filePart = output + base + lastSeparator + 1;

@@ -83,12 +83,9 @@ void ReleaseExtractedFiles() {
     g_extractedFiles = {};
 }
 
-void CleanUpExtractedFiles(const char* destination, int temporaryDestination) {
+void CleanUpExtractedFiles(const wchar_t* root, int temporaryDestination) {
     AppendExtractedFile(L"");  // the empty entry ends the walk
     ExtractedFileList& list = g_extractedFiles;
-    // The destination as the worker took it (kPathSize units hold any ANSI path).
-    wchar_t root[kPathSize];
-    MultiByteToWideChar(CP_ACP, 0, destination, -1, root, kPathSize);
     const size_t base = WideLength(root);
     FolderArray folders = {};
     for (size_t at = 0, next; at < list.size && list.paths[at]; at = next) {
@@ -99,7 +96,7 @@ void CleanUpExtractedFiles(const char* destination, int temporaryDestination) {
         DeleteFileW(file);
         // The list is walked once: the path, no longer needed, is cut to its folder in place.
         wchar_t* below = path + base;  // every listed path was built from the destination
-        const int separator = LastSeparator(below);
+        const int separator = LastSeparator(below, false);
         if (separator < 0) continue;
         below[separator] = 0;
         RecordFolder(folders, below);

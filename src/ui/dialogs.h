@@ -20,14 +20,14 @@ void FillTemplateText(HWND dialog, int id, const wchar_t* argument, int formatSi
 
 // The destination dialog, before any extraction: edits the destination of the Run
 // settings in place. IDOK, or IDCANCEL (also Esc and the close box).
-int ShowDestinationDialog(const char* archiveBaseName);
-// The create-folder check box's change to `destination` (kPathSize): checked, the archive
+int ShowDestinationDialog(const wchar_t* archiveBaseName);
+// The create-folder check box's change to `destination` (kPathSize units): checked, the archive
 // base name is added as a last folder; unchecked, it is taken off again. The result ends
 // in '\'. False, and `destination` unchanged, when the name does not fit.
-bool ApplyArchiveFolder(char* destination, const char* archiveBaseName, bool checked);
+bool ApplyArchiveFolder(wchar_t* destination, const wchar_t* archiveBaseName, bool checked);
 // The shell's folder browser, opening on `preselection` (or at the desktop when null).
-// Nonzero when a folder was chosen and its path written to `path` (kPathSize).
-int BrowseForFolder(HWND owner, char* path, const char* preselection);
+// Nonzero when a folder was chosen and its path written to `path` (kPathSize units).
+int BrowseForFolder(HWND owner, wchar_t* path, const wchar_t* preselection);
 
 constexpr int kPasswordSize = 128;
 constexpr int kPasswordOk = 1, kPasswordCancel = 2, kPasswordSkip = 0;

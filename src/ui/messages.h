@@ -8,7 +8,7 @@ inline constexpr char kCaption[] = "DUD-ORE";
 inline constexpr char kWarningCaption[] = "Warning";
 inline constexpr char kCrcErrorText[] = "CRC Error!";
 inline constexpr char kInvalidPasswordText[] = "Invalid Decryption Password.";
-inline constexpr char kBrowseTitle[] = "Please select a folder to store the extracted files.";
+inline constexpr wchar_t kBrowseTitle[] = L"Please select a folder to store the extracted files.";
 
 constexpr int kMessageSize = 128;  // every string-table text is loaded into this much
 

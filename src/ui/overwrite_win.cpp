@@ -53,7 +53,7 @@ void SetDetails(HWND dialog, int id, DWORD time, uint64_t size) {
 }
 
 void OnInit(HWND dialog, const OverwriteRequest* request) {
-    const wchar_t* name = request->path + LastSeparator(request->path) + 1;
+    const wchar_t* name = request->path + LastSeparator(request->path, false) + 1;
     FillTemplateText(dialog, IDC_OVERWRITE_NAME, name, kNameFormatSize);
 
     // Both statics show the existing file's icon; WM_DESTROY gives it back once.

@@ -14,7 +14,9 @@
 #include "paths/path_utils.h"
 #include "win_test_files.h"
 
+using win_test::Ansi;
 using win_test::ScratchFolder;
+using win_test::Wide;
 
 namespace {
 
@@ -29,9 +31,16 @@ std::string Apply(void (*operation)(char*), std::string text) {
     operation(buffer);
     return buffer;
 }
+// On the UTF-16 form; given and read back in the code page.
+std::string Apply(void (*operation)(wchar_t*), std::string text) {
+    wchar_t buffer[kPathSize] = {};
+    wcscpy(buffer, Wide(text).c_str());
+    operation(buffer);
+    return Ansi(buffer);
+}
 
-void Append(char* p) { AppendTrailingBackslash(p, kPathSize); }
-void Remove(char* p) { RemoveTrailingBackslash(p); }
+void Append(wchar_t* p) { AppendTrailingBackslash(p, kPathSize); }
+void Remove(wchar_t* p) { RemoveTrailingBackslash(p); }
 void Trim(char* p) { TrimTrailingBlanks(p); }
 void Strip(char* p) { StripParentReferences(p); }
 void Prepare(char* p) { PrepareEntryName(p); }
@@ -43,22 +52,21 @@ TEST(TrailingSeparator, AddedAndRemovedOnce) {
     EXPECT_EQ(Apply(Remove, "C:\\a\\"), "C:\\a");
     EXPECT_EQ(Apply(Remove, "C:\\a\\\\"), "C:\\a\\");
     EXPECT_EQ(Apply(Remove, ""), "");
-    char full[kPathSize];
-    memset(full, 'x', kPathSize - 1);
-    full[kPathSize - 1] = 0;  // 259 bytes: no room for one more
+    wchar_t full[kPathSize];
+    wmemset(full, L'x', kPathSize - 1);
+    full[kPathSize - 1] = 0;  // 259 units: no room for one more
     EXPECT_FALSE(AppendTrailingBackslash(full, kPathSize));
-    EXPECT_EQ(strlen(full), kPathSize - 1);
+    EXPECT_EQ(wcslen(full), kPathSize - 1);
     full[kPathSize - 2] = 0;  // 258: just room
     EXPECT_TRUE(AppendTrailingBackslash(full, kPathSize));
-    EXPECT_EQ(strlen(full), kPathSize - 1);
+    EXPECT_EQ(wcslen(full), kPathSize - 1);
 }
 
 TEST(TrailingSeparator, TrailByteIsNotASeparatorDbcs) {
     REQUIRE_CODE_PAGE_932();
     EXPECT_EQ(Apply(Append, std::string("C:\\") + kHyo), std::string("C:\\") + kHyo + "\\");
     EXPECT_EQ(Apply(Remove, std::string("C:\\") + kHyo), std::string("C:\\") + kHyo);
-    EXPECT_TRUE(EndsInTrailByte((std::string("C:\\") + kHyo).c_str(), 4));
-    EXPECT_FALSE(EndsInTrailByte((std::string("C:\\") + kHyo + "\\").c_str(), 5));
+    EXPECT_EQ(Apply(Remove, std::string("C:\\") + kHyo + "\\"), std::string("C:\\") + kHyo);
 }
 
 TEST(EntryNames, TrimAndSlashes) {
@@ -189,26 +197,26 @@ TEST(SplitPath, FolderAndName) {
         {"", "", ""},
     };
     for (const Case& c : cases) {
-        char folder[kPathSize], name[kPathSize];
-        SplitPath(c.path, folder, name);
-        EXPECT_STREQ(folder, c.folder) << c.path;
-        EXPECT_STREQ(name, c.name) << c.path;
+        wchar_t folder[kPathSize], name[kPathSize];
+        SplitPath(Wide(c.path).c_str(), folder, name);
+        EXPECT_EQ(Ansi(folder), c.folder) << c.path;
+        EXPECT_EQ(Ansi(name), c.name) << c.path;
     }
 }
 
 TEST(SplitPath, TrailByteIsNotASeparatorDbcs) {
     REQUIRE_CODE_PAGE_932();
-    char folder[kPathSize], name[kPathSize];
-    SplitPath((std::string("C:\\") + kHyo + "\\x" + kSo).c_str(), folder, name);
-    EXPECT_EQ(std::string(folder), std::string("C:\\") + kHyo + "\\");
-    EXPECT_EQ(std::string(name), std::string("x") + kSo);
+    wchar_t folder[kPathSize], name[kPathSize];
+    SplitPath(Wide(std::string("C:\\") + kHyo + "\\x" + kSo).c_str(), folder, name);
+    EXPECT_EQ(Ansi(folder), std::string("C:\\") + kHyo + "\\");
+    EXPECT_EQ(Ansi(name), std::string("x") + kSo);
 }
 
 TEST(CreateFolderPath, CreatesEachMissingLevel) {
     ScratchFolder scratch;
-    EXPECT_EQ(CreateFolderPath((scratch / "a\\b\\c").c_str()), 1);
+    EXPECT_EQ(CreateFolderPath(Wide(scratch / "a\\b\\c").c_str()), 1);
     EXPECT_TRUE(win_test::Exists(scratch / "a\\b\\c"));
-    EXPECT_EQ(CreateFolderPath((scratch / "a\\b\\c\\").c_str()), 1);  // existing levels are fine
+    EXPECT_EQ(CreateFolderPath(Wide(scratch / "a\\b\\c\\").c_str()), 1);  // existing levels are fine
 }
 
 TEST(CreateFolderPath, PastMaxPath) {
@@ -221,14 +229,14 @@ TEST(CreateFolderPath, PastMaxPath) {
 }
 
 TEST(CreateFolderPath, RefusesPathsWithoutARoot) {
-    for (const char* path : {"a\\b", "\\\\srv", "\\\\srv\\shr", "\\a\\b", ""}) EXPECT_EQ(CreateFolderPath(path), 0) << path;
+    for (const wchar_t* path : {L"a\\b", L"\\\\srv", L"\\\\srv\\shr", L"\\a\\b", L""}) EXPECT_EQ(CreateFolderPath(path), 0) << path;
 }
 
 TEST(CreateFolderPath, DoubleByteLevelsDbcs) {
     REQUIRE_CODE_PAGE_932();
     ScratchFolder scratch;
     const std::string path = scratch / (std::string(kHyo) + "\\" + kSo);
-    EXPECT_EQ(CreateFolderPath(path.c_str()), 1);
+    EXPECT_EQ(CreateFolderPath(Wide(path).c_str()), 1);
     EXPECT_TRUE(win_test::Exists(path));
     WIN32_FIND_DATAA found;  // one level made, named by the whole character, never cut at its trail byte
     HANDLE search = FindFirstFileA((scratch / "*").c_str(), &found);
@@ -341,7 +349,7 @@ void ExpectNothingEscapes(const char* alphabet, size_t alphabetSize, int names, 
     const std::string levels[] = {scratch.path(), scratch / "l1", scratch / "l1\\l2"};
     const char* nextLevel[] = {"l1", "l2", "dest"};
     const std::string destination = scratch / "l1\\l2\\dest\\";
-    CreateFolderPath(destination.c_str());
+    CreateFolderPath(Wide(destination).c_str());
     const std::wstring wideDestination = win_test::Wide(destination);
     std::vector<wchar_t> output(kLongPathSize);
     std::mt19937 random(seed);
@@ -399,17 +407,17 @@ TEST(Destination, ResolvesAgainstTheArchiveFolder) {
         {"C:\\a:b", Resolution::Settled, "C:\\a:b"},  // the colon is not refused here
     };
     for (const Case& c : cases) {
-        char destination[kPathSize];
-        strcpy(destination, c.given);
-        EXPECT_EQ(ResolveDestination(destination, base), c.resolution) << c.given;
-        EXPECT_STREQ(destination, c.result) << c.given;
+        wchar_t destination[kPathSize];
+        wcscpy(destination, Wide(c.given).c_str());
+        EXPECT_EQ(ResolveDestination(destination, Wide(base).c_str()), c.resolution) << c.given;
+        EXPECT_EQ(Ansi(destination), c.result) << c.given;
     }
 }
 
 TEST(Destination, RefusesWhatWouldNotFit) {
     const std::string base = "C:\\" + std::string(250, 'b') + "\\";
-    char destination[kPathSize] = "twelve-bytes";
-    EXPECT_EQ(ResolveDestination(destination, base.c_str()), Resolution::TooLong);
+    wchar_t destination[kPathSize] = L"twelve-units";
+    EXPECT_EQ(ResolveDestination(destination, Wide(base).c_str()), Resolution::TooLong);
 }
 
 }  // namespace

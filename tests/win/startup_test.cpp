@@ -94,7 +94,7 @@ TEST_F(CommandLine, ChoosesArchiveAndDestinationInEveryForm) {
         SCOPED_TRACE(c.tail);
         EXPECT_EQ(Parse(c.tail), c.result);
         EXPECT_EQ(std::string(archive), Expand(c.archive));
-        EXPECT_EQ(std::string(settings.config.destination), Expand(c.destination));
+        EXPECT_EQ(win_test::Ansi(settings.destination), Expand(c.destination));
         EXPECT_EQ(std::string(settings.config.command), Expand(c.command));
     }
 }
@@ -148,7 +148,7 @@ TEST_F(CommandLine, UnattendedSwitchesTakeEffectBesideTheOthers) {
         EXPECT_EQ(Parse(c.tail), c.result);
         EXPECT_EQ(std::string(archive), Expand(c.archive));
         EXPECT_EQ(std::string(settings.installFolder), Expand(c.installFolder));
-        EXPECT_EQ(settings.config.destination[0], 0);
+        EXPECT_EQ(settings.destination[0], 0);
         EXPECT_EQ(settings.quietMode, c.quiet);
     }
 }
@@ -181,7 +181,7 @@ TEST_F(CommandLine, RefusesWhatDoesNotFitItsBuffer) {
     SetUp();
     const std::string longDestination = folder / std::string(259 - folder.path().size(), 'd');
     EXPECT_EQ(Parse("\"{A}\" \"" + longDestination + "\""), 0);
-    EXPECT_EQ(settings.config.destination[0], 0);
+    EXPECT_EQ(settings.destination[0], 0);
 }
 
 // A self-extracting file's tail: the block at a known offset, then whatever follows.
@@ -202,7 +202,7 @@ protected:
         bytes += after;
         win_test::WriteFile(folder / "sfx.exe", bytes);
         FILE* file = fopen((folder / "sfx.exe").c_str(), "rb");
-        const int result = ReadConfigurationBlock(file, kOffset, (folder / "sfx.exe").c_str(), settings);
+        const int result = ReadConfigurationBlock(file, kOffset, win_test::Wide(folder / "sfx.exe").c_str(), settings);
         position = ftell(file);
         fclose(file);
         return result;
@@ -210,7 +210,7 @@ protected:
 
     void SetSwitches() {
         strcpy(settings.config.command, "switch.exe");
-        strcpy(settings.config.destination, "C:\\from-switch");
+        wcscpy(settings.destination, L"C:\\from-switch");
         settings.config.overwriteWithoutAsking = 1;
         settings.config.skipDestinationDialog = 1;
         settings.config.deleteAfterCommand = 1;
@@ -231,7 +231,7 @@ TEST_F(ConfigurationBlock, ValidBlockReplacesEverySwitchFieldByField) {
     strcpy(block.questionTitle, "Title");
     strcpy(block.questionText, "Go?");
     Read();
-    EXPECT_STREQ(settings.config.destination, "C:\\from-block");
+    EXPECT_EQ(win_test::Ansi(settings.destination), "C:\\from-block");
     EXPECT_STREQ(settings.config.command, "");  // an empty command replaces the switch's
     EXPECT_EQ(settings.config.overwriteWithoutAsking, 0u);
     EXPECT_EQ(settings.config.skipDestinationDialog, 0u);
@@ -250,20 +250,20 @@ TEST_F(ConfigurationBlock, InstallFolderBeatsTheBlocksDestinationAndTakesItsMacr
     block.deleteAfterCommand = 1;
     EXPECT_EQ(Read(), 1);  // the block alone would make a private %temp% folder
     strcpy(settings.installFolder, "C:\\from-switch");
-    EXPECT_EQ(ApplyInstallFolder("C:\\sfx.exe", settings), 0);
-    EXPECT_STREQ(settings.config.destination, "C:\\from-switch");
+    EXPECT_EQ(ApplyInstallFolder(L"C:\\sfx.exe", settings), 0);
+    EXPECT_EQ(win_test::Ansi(settings.destination), "C:\\from-switch");
 
     char windows[kPathSize];
     GetWindowsDirectoryA(windows, kPathSize);
     strcpy(settings.installFolder, "%WinDir%\\tool");
-    EXPECT_EQ(ApplyInstallFolder("C:\\sfx.exe", settings), 0);
-    EXPECT_EQ(std::string(settings.config.destination), std::string(windows) + "\\tool");
+    EXPECT_EQ(ApplyInstallFolder(L"C:\\sfx.exe", settings), 0);
+    EXPECT_EQ(win_test::Ansi(settings.destination), std::string(windows) + "\\tool");
 }
 
 TEST_F(ConfigurationBlock, EmptyDestinationLeavesTheSwitchesDestination) {
     SetSwitches();
     Read();
-    EXPECT_STREQ(settings.config.destination, "C:\\from-switch");
+    EXPECT_EQ(win_test::Ansi(settings.destination), "C:\\from-switch");
 }
 
 TEST_F(ConfigurationBlock, EmptyCommandClearsDeleteAfterCommand) {
@@ -293,7 +293,7 @@ TEST_F(ConfigurationBlock, InvalidBlockLeavesTheSwitches) {
         bytes.append(reinterpret_cast<const char*>(&block), sizeof block - c.cut);
         win_test::WriteFile(folder / "sfx.exe", bytes);
         FILE* file = fopen((folder / "sfx.exe").c_str(), "rb");
-        ReadConfigurationBlock(file, kOffset, "", settings);
+        ReadConfigurationBlock(file, kOffset, L"", settings);
         EXPECT_EQ(ftell(file), 0) << c.what;
         fclose(file);
         EXPECT_STREQ(settings.config.command, "switch.exe") << c.what;

@@ -69,6 +69,13 @@ inline std::wstring Wide(const std::string& ansi) {
     return wide;
 }
 
+// `wide` in the system code page, as the A calls give it.
+inline std::string Ansi(const wchar_t* wide) {
+    std::string ansi(2 * wcslen(wide) + 1, '\0');
+    ansi.resize(size_t(WideCharToMultiByte(CP_ACP, 0, wide, -1, &ansi[0], int(ansi.size()), nullptr, nullptr) - 1));
+    return ansi;
+}
+
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     FILE* file = fopen(path.c_str(), "wb");
     if (!file) return;
