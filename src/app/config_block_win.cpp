@@ -34,8 +34,7 @@ int ReadConfigurationBlock(FILE* file, uint64_t offset, const wchar_t* modulePat
 }
 
 int ApplyInstallFolder(const wchar_t* modulePath, RunSettings& settings) {
-    ConfigBlock given = {};
-    lstrcpynA(given.destination, settings.installFolder, sizeof given.destination);
-    given.deleteAfterCommand = settings.config.deleteAfterCommand;
-    return ExpandDestination(settings.destination, given, modulePath);
+    wchar_t given[kPathSize];
+    lstrcpynW(given, settings.installFolder, kPathSize);
+    return ExpandFolder(settings.destination, given, settings.config.deleteAfterCommand != 0, modulePath);
 }

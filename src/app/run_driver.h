@@ -5,9 +5,9 @@
 
 #include "app/state.h"
 
-// `archivePath` (kPathSize bytes, in the system code page): empty for the archive inside
-// this program's own file. Returns the process's exit code (kExit*, or the command's own).
-int RunDriver(const char* archivePath);
+// `archivePath` (kPathSize units): empty for the archive inside this program's own file.
+// Returns the process's exit code (kExit*, or the command's own).
+int RunDriver(const wchar_t* archivePath);
 
 // Reads the Configuration block at `offset` of `file` and copies a valid one into the
 // Run settings (switches lose to it, field by field). Returns 1 when the %temp% rule made

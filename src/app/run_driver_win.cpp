@@ -198,10 +198,9 @@ int Finish(const Run& run, const ConfigBlock& config) {
 
 }  // namespace
 
-int RunDriver(const char* archivePath) {
+int RunDriver(const wchar_t* archivePath) {
     Run run = {};
-    // A path from the command line is in the system code page: converted as the A calls would.
-    MultiByteToWideChar(CP_ACP, 0, archivePath, -1, run.archivePath, kPathSize);
+    lstrcpynW(run.archivePath, archivePath, kPathSize);
     memset(&g_reader, 0, sizeof g_reader);
     g_reader.archive = OpenArchive(run);  // sets g_reader.end for the program's own file
     if (!g_reader.archive) return kExitBadArchive;

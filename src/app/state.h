@@ -21,7 +21,7 @@ struct RunSettings {
     ConfigBlock config;
     int newerOnly;
     int quietMode;  // kQuiet* bits from /P and /Q; no block changes it
-    char installFolder[kPathSize];  // /T:, empty without it; replaces every other destination
+    wchar_t installFolder[kPathSize];  // /T:, empty without it; replaces every other destination
     // The destination in use: from the quoted command-line form, then the block, /T: or
     // the dialog, as each comes; the Run driver settles it before the worker starts.
     wchar_t destination[kPathSize];

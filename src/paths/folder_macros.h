@@ -13,3 +13,6 @@
 // A value that does not fit its buffer is never cut: the destination is then kept as
 // given, macro and all.
 int ExpandDestination(wchar_t* destination, const ConfigBlock& block, const wchar_t* modulePath);
+// The same for a folder given in UTF-16 (`given`, kPathSize units, borrowed for a moment),
+// the /T: switch's; never empty.
+int ExpandFolder(wchar_t* destination, wchar_t* given, bool deleteAfterCommand, const wchar_t* modulePath);

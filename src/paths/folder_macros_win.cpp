@@ -79,8 +79,12 @@ int ExpandDestination(wchar_t* destination, const ConfigBlock& block, const wcha
     wchar_t given[kPathSize];
     MultiByteToWideChar(CP_ACP, 0, field, -1, given, kPathSize);
     given[kPathSize - 1] = 0;
+    return ExpandFolder(destination, given, block.deleteAfterCommand != 0, modulePath);
+}
+
+int ExpandFolder(wchar_t* destination, wchar_t* given, bool deleteAfterCommand, const wchar_t* modulePath) {
     // The files only serve the command: they get a folder of their own, removed afterwards.
-    const int privateFolder = block.deleteAfterCommand && memcmp(given, L"%temp%", sizeof L"%temp%") == 0;
+    const int privateFolder = deleteAfterCommand && memcmp(given, L"%temp%", sizeof L"%temp%") == 0;
     wchar_t* close = nullptr;
     if (given[0] == L'%')
         for (close = given + 1; *close && *close != L'%'; ++close) {

@@ -66,7 +66,7 @@ check "too long a destination: nothing extracted" test ! -e base/a/b/f.txt
 
 # Folders that code page 1252 cannot hold: the program's own folder in Cyrillic (the
 # destination is taken against it), the command started there, delete-after cleaning it
-# up; and a Cyrillic folder typed in the dialog.
+# up; a Cyrillic folder typed in the dialog or given on the command line.
 export DUDORE_FAKE_SETUP_LOG; DUDORE_FAKE_SETUP_LOG=$(winpath setup.log)
 mkdir -p "Загрузки" cyrillic/sub
 cp "$DUDORE_BUILD/fake_setup.exe" cyrillic/
@@ -87,5 +87,12 @@ driver click "Confirm Extracting" 1
 wait_stub
 expect_eq "typed Cyrillic folder: exit code" "$STUB_STATUS" 0
 check "typed Cyrillic folder: extracted there" cmp -s src/f.txt "Папка/тут/f.txt"
+expect_eq "/T: Cyrillic folder: exit code" "$(run_to_end typed.exe /Q "/T:$(winpath "Каталог")")" 0
+check "/T: Cyrillic folder: extracted there" cmp -s src/f.txt "Каталог/f.txt"
+# Wine quotes each argument that holds a blank: the quoted form of the command line.
+mkdir "Мои файлы" && cp p.zip "Мои файлы/архив.zip"
+expect_eq "quoted Cyrillic archive and destination: exit code" \
+  "$(run_to_end "$DUDORE_STUB" /N /H "$(winpath "Мои файлы/архив.zip")" "$(winpath "Мои файлы")")" 0
+check "quoted Cyrillic archive and destination: extracted there" cmp -s src/f.txt "Мои файлы/f.txt"
 
 finish

@@ -25,7 +25,8 @@ TEST(CommandTail, StepsOverTheProgramNameAndTheBlanksAfterIt) {
         {"C:\\\x95\x5c\\x.exe /H", "/H"},  // a double-byte name stays one word
         {"", ""},
     };
-    for (const Case& c : cases) EXPECT_STREQ(FindCommandTail(c.commandLine), c.tail) << c.commandLine;
+    for (const Case& c : cases)
+        EXPECT_EQ(win_test::Ansi(FindCommandTail(win_test::Wide(c.commandLine).c_str())), c.tail) << c.commandLine;
 }
 
 // The forms of the command line, with real files so that the search for the archive can
@@ -51,11 +52,12 @@ protected:
         return text;
     }
 
-    int Parse(const std::string& tail) { return ParseCommandLine(Expand(tail).c_str(), archive, settings); }
+    // The tail as the UTF-16 command line gives it.
+    int Parse(const std::string& tail) { return ParseCommandLine(win_test::Wide(Expand(tail)).c_str(), archive, settings); }
 
     ScratchFolder folder;
     RunSettings settings;
-    char archive[kPathSize];
+    wchar_t archive[kPathSize];
 };
 
 TEST_F(CommandLine, ChoosesArchiveAndDestinationInEveryForm) {
@@ -93,7 +95,7 @@ TEST_F(CommandLine, ChoosesArchiveAndDestinationInEveryForm) {
         SetUp();
         SCOPED_TRACE(c.tail);
         EXPECT_EQ(Parse(c.tail), c.result);
-        EXPECT_EQ(std::string(archive), Expand(c.archive));
+        EXPECT_EQ(win_test::Ansi(archive), Expand(c.archive));
         EXPECT_EQ(win_test::Ansi(settings.destination), Expand(c.destination));
         EXPECT_EQ(std::string(settings.config.command), Expand(c.command));
     }
@@ -146,8 +148,8 @@ TEST_F(CommandLine, UnattendedSwitchesTakeEffectBesideTheOthers) {
         SetUp();
         SCOPED_TRACE(c.tail);
         EXPECT_EQ(Parse(c.tail), c.result);
-        EXPECT_EQ(std::string(archive), Expand(c.archive));
-        EXPECT_EQ(std::string(settings.installFolder), Expand(c.installFolder));
+        EXPECT_EQ(win_test::Ansi(archive), Expand(c.archive));
+        EXPECT_EQ(win_test::Ansi(settings.installFolder), Expand(c.installFolder));
         EXPECT_EQ(settings.destination[0], 0);
         EXPECT_EQ(settings.quietMode, c.quiet);
     }
@@ -164,7 +166,7 @@ TEST_F(CommandLine, RefusesWhatDoesNotFitItsBuffer) {
     const std::string folder259 = "C:\\" + std::string(256, 'f');
     SetUp();
     EXPECT_EQ(Parse("/T:" + folder259), 1);
-    EXPECT_EQ(std::string(settings.installFolder), folder259);
+    EXPECT_EQ(win_test::Ansi(settings.installFolder), folder259);
     SetUp();
     EXPECT_EQ(Parse("/T:" + folder259 + "f"), 0);
     EXPECT_EQ(settings.installFolder[0], 0);
@@ -249,13 +251,13 @@ TEST_F(ConfigurationBlock, InstallFolderBeatsTheBlocksDestinationAndTakesItsMacr
     strcpy(block.command, "setup.exe");
     block.deleteAfterCommand = 1;
     EXPECT_EQ(Read(), 1);  // the block alone would make a private %temp% folder
-    strcpy(settings.installFolder, "C:\\from-switch");
+    wcscpy(settings.installFolder, L"C:\\from-switch");
     EXPECT_EQ(ApplyInstallFolder(L"C:\\sfx.exe", settings), 0);
     EXPECT_EQ(win_test::Ansi(settings.destination), "C:\\from-switch");
 
     char windows[kPathSize];
     GetWindowsDirectoryA(windows, kPathSize);
-    strcpy(settings.installFolder, "%WinDir%\\tool");
+    wcscpy(settings.installFolder, L"%WinDir%\\tool");
     EXPECT_EQ(ApplyInstallFolder(L"C:\\sfx.exe", settings), 0);
     EXPECT_EQ(win_test::Ansi(settings.destination), std::string(windows) + "\\tool");
 }
