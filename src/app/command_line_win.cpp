@@ -63,7 +63,8 @@ int TakeSwitchValue(wchar_t* buffer, int length, int& start, wchar_t* out, size_
 // The /E: command, kept in the system code page as the block's command is. False when it
 // does not fit the block's field.
 bool TakeCommand(const wchar_t* command, RunSettings& settings) {
-    return WideCharToMultiByte(CP_ACP, 0, command, -1, settings.config.command, int(kCommandSize), nullptr, nullptr) != 0;
+    char* out = settings.config.command;
+    return WideCharToMultiByte(CP_ACP, 0, command, -1, out, int(kCommandSize), nullptr, nullptr) != 0;
 }
 
 // Reads the switches of `buffer` (changing it) into `settings`. Returns the rest position,

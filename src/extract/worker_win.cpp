@@ -34,7 +34,7 @@ struct Worker {
     int result;
     StreamHost host;
     EntryRecord entry;
-    wchar_t destination[kPathSize];  // the Run settings' destination, converted once
+    wchar_t destination[kPathSize];  // the Run settings' destination, as settled
     wchar_t name[kUtf8NameSize];     // the entry's name after the text rules
     wchar_t output[kLongPathSize];
     wchar_t temporary[kLongPathSize];
@@ -47,7 +47,8 @@ void ReportProgress(void*, uint32_t kib) { ShowProgress(kib); }
 
 DWORD ExistingDosDateTime(const wchar_t* path, uint64_t& size) {
     size = 0;
-    HANDLE file = CreateFileW(LongPathForm(path, 0), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(LongPathForm(path, 0), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
     FILETIME written, local;
     WORD date = 0, time = 0;
@@ -159,7 +160,8 @@ bool CreateTemporaryFile(Worker& w) {
         DWORD value = s_counter++;
         for (size_t i = length; i-- > 0; value >>= 4) name[i] = "0123456789abcdef"[value & 15];
         if (length > 1) name[0] = '~';
-        HANDLE file = CreateFileW(LongPathForm(w.temporary, 0), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(LongPathForm(w.temporary, 0), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
             return true;
@@ -230,7 +232,8 @@ void SettleFolder(const Worker& w) {
 bool ExtractEntry(Worker& w) {
     // A UTF-8 name that is not UTF-8 is refused, never written under a garbled name.
     OutputKind kind = OutputKind::InvalidName;
-    if (EntryNameToUtf16(w.entry.name, w.entry.utf8Name, w.name)) kind = BuildOutputPath(w.destination, w.name, w.output);
+    if (EntryNameToUtf16(w.entry.name, w.entry.utf8Name, w.name))
+        kind = BuildOutputPath(w.destination, w.name, w.output);
     switch (kind) {
         case OutputKind::FolderFailed:
             ShowError(IDS_CANNOT_CREATE_FOLDER);

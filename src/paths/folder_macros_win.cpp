@@ -20,13 +20,15 @@ constexpr UINT kSystemValueSize = 256;  // UTF-16 units
 constexpr wchar_t kShellFolders[] = L"Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 enum Macro { kDesktop, kMyDocuments, kProgramFiles, kSystemDir, kWinDir, kTemp, kUnknown };
-constexpr wchar_t kMacroNames[kUnknown][13] = {L"Desktop", L"MyDocuments", L"ProgramFiles", L"SystemDir", L"WinDir", L"temp"};
+constexpr wchar_t kMacroNames[kUnknown][13] = {L"Desktop",   L"MyDocuments", L"ProgramFiles",
+                                               L"SystemDir", L"WinDir",      L"temp"};
 
 // Fills `expansion` (kPathSize) for macro `name`, compared case-sensitively; an unknown
 // name leaves it empty. False when the value does not fit.
 [[gnu::noinline]] bool ExpandMacro(const wchar_t* name, wchar_t* expansion) {
     int macro = kDesktop;
-    const size_t compared = (WideLength(name) + 1) * sizeof(wchar_t);  // the terminator too: a longer name is another
+    // The terminator too: a longer name is another.
+    const size_t compared = (WideLength(name) + 1) * sizeof(wchar_t);
     while (macro < kUnknown && (compared > sizeof kMacroNames[0] || memcmp(name, kMacroNames[macro], compared) != 0))
         ++macro;
     UINT length = 0;

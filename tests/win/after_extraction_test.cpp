@@ -253,7 +253,9 @@ protected:
     void SetUp() override { ReleaseExtractedFiles(); }
     void TearDown() override { ReleaseExtractedFiles(); }
     // The list's units as bytes: every test path is ASCII.
-    static std::string Block() { return std::string(g_extractedFiles.paths, g_extractedFiles.paths + g_extractedFiles.size); }
+    static std::string Block() {
+        return std::string(g_extractedFiles.paths, g_extractedFiles.paths + g_extractedFiles.size);
+    }
 };
 
 TEST_F(ExtractedFiles, AppendsEachPathWithItsTerminatorInOrder) {
@@ -445,7 +447,8 @@ TEST(CleanUpNames, FoldersPast65536ChangesGoToo) {
         win_test::WriteFile(destination + name + "\\f.txt", "x");
     }
     AppendExtractedFile(win_test::Wide(destination + "first\\f.txt").c_str());
-    for (int i = 1; i < 65536; ++i) AppendExtractedFile(win_test::Wide(destination + "m" + std::to_string(i) + "\\f").c_str());
+    for (int i = 1; i < 65536; ++i)
+        AppendExtractedFile(win_test::Wide(destination + "m" + std::to_string(i) + "\\f").c_str());
     AppendExtractedFile(win_test::Wide(destination + "last\\f.txt").c_str());
     CleanUpExtractedFiles(Wide(destination).c_str(), 0);
     EXPECT_FALSE(Exists(destination + "first"));
