@@ -10,20 +10,18 @@
     return FindBlockOffset(reinterpret_cast<const uint8_t*>(g_module), 4096);
 }
 
-FILE* OpenModuleFile(HINSTANCE module, char* ansiPath) {
-    wchar_t path[kPathSize];
+FILE* OpenModuleFile(HINSTANCE module, wchar_t* path) {
     const DWORD length = GetModuleFileNameW(module, path, kPathSize);
     if (length == 0 || length >= kPathSize) return nullptr;
-    lstrcpynA(ansiPath, ToAnsi(path), kPathSize);
     return _wfopen(path, L"rb");
 }
 
-int ReadConfigurationBlock(FILE* file, uint64_t offset, const char* modulePath, RunSettings& settings) {
+int ReadConfigurationBlock(FILE* file, uint64_t offset, const wchar_t* modulePath, RunSettings& settings) {
     ConfigBlock block;
     if (!ReadBlockAt(file, offset, block)) return 0;
     ConfigBlock& to = settings.config;
     if (block.command[0] == 0) block.deleteAfterCommand = 0;
-    const int temporaryDestination = ExpandDestination(to.destination, block, modulePath);
+    const int temporaryDestination = ExpandDestination(settings.destination, block, modulePath);
     CopyField(to.command, sizeof to.command, block.command, sizeof block.command);
     to.overwriteWithoutAsking = block.overwriteWithoutAsking;
     to.openExplorer = block.openExplorer;
@@ -35,9 +33,8 @@ int ReadConfigurationBlock(FILE* file, uint64_t offset, const char* modulePath, 
     return temporaryDestination;
 }
 
-int ApplyInstallFolder(const char* modulePath, RunSettings& settings) {
-    ConfigBlock given = {};
-    lstrcpynA(given.destination, settings.installFolder, sizeof given.destination);
-    given.deleteAfterCommand = settings.config.deleteAfterCommand;
-    return ExpandDestination(settings.config.destination, given, modulePath);
+int ApplyInstallFolder(const wchar_t* modulePath, RunSettings& settings) {
+    wchar_t given[kPathSize];
+    lstrcpynW(given, settings.installFolder, kPathSize);
+    return ExpandFolder(settings.destination, given, settings.config.deleteAfterCommand != 0, modulePath);
 }

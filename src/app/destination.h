@@ -10,9 +10,9 @@ enum class Resolution {
     TooLong,   // a resolved path would not fit its buffer
 };
 
-// One pass over `destination` (kPathSize, changed in place) against `baseFolder` (the
-// archive's folder, ending in '\').
-Resolution ResolveDestination(char* destination, const char* baseFolder);
+// One pass over `destination` (kPathSize units, changed in place) against `baseFolder`
+// (the archive's folder, ending in '\').
+Resolution ResolveDestination(wchar_t* destination, const wchar_t* baseFolder);
 
 // True when `text` holds a character that no destination may hold: ; * ? " < > |
-bool HasForbiddenCharacter(const char* text);
+bool HasForbiddenCharacter(const wchar_t* text);

@@ -1,8 +1,8 @@
-// Destination resolution, one pass. Characters are tested on the UTF-16 form, and cuts
-// are made at separators found by a walk that knows double-byte characters.
+// Destination resolution, one pass, on the UTF-16 form.
 #include "app/destination.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include "paths/path_utils.h"
 
@@ -10,23 +10,23 @@ namespace {
 
 // Climbs one folder level of `base` (no trailing '\') per "..\" in `destination`, keeping
 // what follows the last one.
-[[gnu::noinline]] Resolution Climb(char* destination, const char* baseFolder) {
+[[gnu::noinline]] Resolution Climb(wchar_t* destination, const wchar_t* baseFolder) {
     int occurrences = 0;
-    const char* remainder = destination;
-    for (const char* hit = strstr(destination, "..\\"); hit; hit = strstr(hit + 2, "..\\")) {
+    const wchar_t* remainder = destination;
+    for (const wchar_t* hit = wcsstr(destination, L"..\\"); hit; hit = wcsstr(hit + 2, L"..\\")) {
         ++occurrences;
         remainder = hit + 2;
     }
-    char folder[kPathSize];
-    lstrcpynA(folder, baseFolder, sizeof folder);
+    wchar_t folder[kPathSize];
+    lstrcpynW(folder, baseFolder, kPathSize);
     RemoveTrailingBackslash(folder);
-    char tail[kPathSize];
-    lstrcpynA(tail, remainder, sizeof tail);
+    wchar_t tail[kPathSize];
+    lstrcpynW(tail, remainder, kPathSize);
     for (int i = 0; i < occurrences; ++i) {
         const int cut = LastSeparator(folder, false);
         if (cut < 0) {
             // Above the drive: start again from the archive's folder.
-            lstrcpynA(destination, baseFolder, kPathSize);
+            lstrcpynW(destination, baseFolder, kPathSize);
             RemoveTrailingBackslash(destination);
             return Resolution::NewPass;
         }
@@ -37,37 +37,37 @@ namespace {
 
 }  // namespace
 
-bool HasForbiddenCharacter(const char* text) { return FindAnyOf(ToUtf16(text), kForbiddenInDestinations) != nullptr; }
+bool HasForbiddenCharacter(const wchar_t* text) { return FindAnyOf(text, kForbiddenInDestinations) != nullptr; }
 
-[[gnu::noinline]] Resolution ResolveDestination(char* destination, const char* baseFolder) {
+[[gnu::noinline]] Resolution ResolveDestination(wchar_t* destination, const wchar_t* baseFolder) {
     SlashesToBackslashes(destination);
     RemoveTrailingBackslash(destination);
 
     Resolution result = Resolution::Settled;
-    const size_t length = strlen(destination);
-    char joined[kPathSize];
+    const size_t length = WideLength(destination);
+    wchar_t joined[kPathSize];
     bool join = false;
-    const char* rest = destination;
+    const wchar_t* rest = destination;
     if (length == 0) {
         join = true;
-    } else if (LastSeparator(destination, false) < 0 && destination[length - 1] != ':') {
+    } else if (LastSeparator(destination, false) < 0 && destination[length - 1] != L':') {
         join = true;  // a bare folder name lies in the archive's folder
-    } else if (destination[0] == '\\' && destination[1] != '\\') {
+    } else if (destination[0] == L'\\' && destination[1] != L'\\') {
         join = true;
         rest = destination + 1;
-    } else if (destination[0] == '.' && destination[1] == '\\') {
+    } else if (destination[0] == L'.' && destination[1] == L'\\') {
         join = true;
         rest = destination + 2;
-    } else if (destination[0] == '.' && destination[1] == '.' && destination[2] == '\\') {
+    } else if (destination[0] == L'.' && destination[1] == L'.' && destination[2] == L'\\') {
         result = Climb(destination, baseFolder);
         if (result != Resolution::Settled) return result;
     }
     if (join) {
         if (!JoinPath(joined, baseFolder, rest)) return Resolution::TooLong;
-        lstrcpynA(destination, joined, kPathSize);
+        lstrcpynW(destination, joined, kPathSize);
     }
     if (HasForbiddenCharacter(destination)) {
-        lstrcpynA(destination, baseFolder, kPathSize);
+        lstrcpynW(destination, baseFolder, kPathSize);
         return Resolution::NewPass;
     }
     return Resolution::Settled;

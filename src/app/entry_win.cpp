@@ -26,5 +26,5 @@ extern "C"
 #endif
     void __stdcall ProcessEntry() {
     SearchSystemFolderOnly();
-    ExitProcess(UINT(StartUp(reinterpret_cast<HINSTANCE>(&__ImageBase), FindCommandTail(GetCommandLineA()))));
+    ExitProcess(UINT(StartUp(reinterpret_cast<HINSTANCE>(&__ImageBase), FindCommandTail(GetCommandLineW()))));
 }

@@ -23,19 +23,19 @@ namespace {
 
 // The run's own values, beside the process-wide Run settings.
 struct Run {
-    char* archivePath;  // kPathSize; the program's own file for the embedded archive
-    char baseFolder[kPathSize];  // the archive's folder, ending in '\'
-    int temporaryDestination;    // the %temp% rule made the destination (for the clean-up)
-    char privateFolder[kPathSize];  // that destination as the rule made it
+    wchar_t archivePath[kPathSize];  // the program's own file for the embedded archive
+    wchar_t baseFolder[kPathSize];   // the archive's folder, ending in '\'
+    int temporaryDestination;        // the %temp% rule made the destination (for the clean-up)
+    wchar_t privateFolder[kPathSize];  // that destination as the rule made it
     bool selfCheckFailed;        // reported, and the run goes on without a command
 };
 
 // Opens the archive: this program's own file (reading its Configuration block) when the
 // path is empty. Null when the run ends here; the user has been told why, if at all.
 FILE* OpenArchive(Run& run) {
-    char* path = run.archivePath;
+    wchar_t* path = run.archivePath;
     const bool own = path[0] == 0;
-    FILE* file = own ? OpenModuleFile(g_module, path) : fopen(path, "rb");
+    FILE* file = own ? OpenModuleFile(g_module, path) : _wfopen(path, L"rb");
     if (!file) {
         ShowError(IDS_CANNOT_OPEN_ARCHIVE);
         return nullptr;
@@ -57,7 +57,7 @@ FILE* OpenArchive(Run& run) {
         run.temporaryDestination = ReadConfigurationBlock(file, blockOffset, path, g_settings);
     }
     if (g_settings.installFolder[0]) run.temporaryDestination = ApplyInstallFolder(run.archivePath, g_settings);
-    if (run.temporaryDestination) lstrcpynA(run.privateFolder, g_settings.config.destination, kPathSize);
+    if (run.temporaryDestination) lstrcpynW(run.privateFolder, g_settings.destination, kPathSize);
     return file;
 }
 
@@ -83,9 +83,9 @@ int RefuseDestination() {
 // Turns the destination of the Run settings into a full folder path ending in '\', with
 // the user's help unless the dialog is skipped (`archiveBaseName` is for its check box).
 // kExitSuccess, or the run's result when it ends here.
-int SettleDestination(const Run& run, const char* archiveBaseName, ConfigBlock& config) {
-    char* destination = config.destination;
-    if (destination[0] == 0) lstrcpynA(destination, run.baseFolder, kPathSize);
+int SettleDestination(const Run& run, const wchar_t* archiveBaseName, const ConfigBlock& config) {
+    wchar_t* destination = Held(g_settings).destination;
+    if (destination[0] == 0) lstrcpynW(destination, run.baseFolder, kPathSize);
     const bool askUser = !config.skipDestinationDialog && !g_settings.quietMode;
     for (;;) {
         if (askUser && ShowDestinationDialog(archiveBaseName) != IDOK) return kExitCancelled;
@@ -96,8 +96,8 @@ int SettleDestination(const Run& run, const char* archiveBaseName, ConfigBlock& 
             RefuseDestination();
             if (!askUser) return kExitFailed;
         } else if (HasForbiddenCharacter(run.baseFolder)) {
-            // A base folder that is itself refused (a ';', or a name the code page cannot
-            // hold): told why, the user may type another; without the dialog nobody can.
+            // A base folder that is itself refused (a ';'): told why, the user may type
+            // another; without the dialog nobody can.
             RefuseDestination();
             if (!askUser) return kExitFailed;
         }
@@ -111,15 +111,15 @@ int SettleDestination(const Run& run, const char* archiveBaseName, ConfigBlock& 
 // %temp% folder is always made anew: one that exists already was made by someone else.
 // kExitSuccess, or the run's result when it ends here.
 int EnsureDestinationExists(Run& run, const ConfigBlock& config) {
-    const char* destination = config.destination;
+    const wchar_t* destination = g_settings.destination;
     AppendTrailingBackslash(run.privateFolder, kPathSize);
     // The user may have chosen another folder in the dialog: that one is no private one.
-    if (run.temporaryDestination && lstrcmpiA(run.privateFolder, destination) != 0) run.temporaryDestination = 0;
-    if (!run.temporaryDestination && GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) return kExitSuccess;
+    if (run.temporaryDestination && lstrcmpiW(run.privateFolder, destination) != 0) run.temporaryDestination = 0;
+    if (!run.temporaryDestination && GetFileAttributesW(destination) != INVALID_FILE_ATTRIBUTES) return kExitSuccess;
     if (!config.overwriteWithoutAsking &&
-        ShowStringMessage(nullptr, IDS_FOLDER_MISSING, destination, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+        ShowNameMessage(nullptr, IDS_FOLDER_MISSING, destination, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return kExitCancelled;
-    if (run.temporaryDestination ? CreateDirectoryA(destination, nullptr) != 0 : CreateFolderPath(destination) != 0)
+    if (run.temporaryDestination ? CreateDirectoryW(destination, nullptr) != 0 : CreateFolderPath(destination) != 0)
         return kExitSuccess;
     ShowError(IDS_CANNOT_CREATE_FOLDER);
     return kExitFailed;
@@ -142,18 +142,18 @@ void Extract() {
     CloseHandle(worker);
 }
 
-void OpenExplorer(const char* destination) {
+void OpenExplorer(const wchar_t* destination) {
     MessageBeep(MB_ICONASTERISK);
-    char explorer[kPathSize];
-    if (!SystemFilePath(explorer, "explorer.exe", true)) return;
+    wchar_t explorer[kPathSize];
+    if (!SystemFilePath(explorer, L"explorer.exe", true)) return;
     // The same call as the configured command's, so one import serves both.
-    SHELLEXECUTEINFOA execute = {};
+    SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
-    execute.lpVerb = "open";
+    execute.lpVerb = L"open";
     execute.lpFile = explorer;
     execute.lpParameters = destination;
     execute.nShow = SW_SHOWDEFAULT;
-    ShellExecuteExA(&execute);
+    ShellExecuteExW(&execute);
 }
 
 // The run's result once extraction ended: a cancel, a failed entry (then no command runs
@@ -169,12 +169,12 @@ int Finish(const Run& run, const ConfigBlock& config) {
     if (config.command[0]) {
         // The caller of a quiet run learns when the whole installation has ended.
         const bool wait = config.deleteAfterCommand || g_settings.quietMode;
-        const int result = RunCommand(config.command, config.destination, wait);
+        const int result = RunCommand(config.command, g_settings.destination, wait);
         if (config.deleteAfterCommand && g_extractedFiles.paths)
-            CleanUpExtractedFiles(config.destination, run.temporaryDestination);
+            CleanUpExtractedFiles(g_settings.destination, run.temporaryDestination);
         return result;
     }
-    if (config.openExplorer && !g_settings.quietMode) OpenExplorer(config.destination);
+    if (config.openExplorer && !g_settings.quietMode) OpenExplorer(g_settings.destination);
     return run.selfCheckFailed ? kExitFailed : kExitSuccess;
 }
 
@@ -183,12 +183,12 @@ int Finish(const Run& run, const ConfigBlock& config) {
     if (int result = PassQuestionAndSelfCheck(run, config)) return result;
     // Relative forms of the destination are taken against the archive's folder, so the
     // archive's path is made full first (a path typed on a command line may be relative).
-    char fullPath[kPathSize];
-    const DWORD length = GetFullPathNameA(run.archivePath, kPathSize, fullPath, nullptr);
+    wchar_t fullPath[kPathSize];
+    const DWORD length = GetFullPathNameW(run.archivePath, kPathSize, fullPath, nullptr);
     // The archive's file name without its last extension.
-    char archiveBaseName[kPathSize];
+    wchar_t archiveBaseName[kPathSize];
     SplitPath(length > 0 && length < kPathSize ? fullPath : run.archivePath, run.baseFolder, archiveBaseName);
-    if (char* extension = LastDot(archiveBaseName)) *extension = 0;
+    if (wchar_t* extension = LastDot(archiveBaseName)) *extension = 0;
     TrimTrailingBlanks(archiveBaseName);
     if (int result = SettleDestination(run, archiveBaseName, config)) return result;
     if (int result = EnsureDestinationExists(run, config)) return result;
@@ -198,9 +198,9 @@ int Finish(const Run& run, const ConfigBlock& config) {
 
 }  // namespace
 
-int RunDriver(char* archivePath) {
+int RunDriver(const wchar_t* archivePath) {
     Run run = {};
-    run.archivePath = archivePath;
+    lstrcpynW(run.archivePath, archivePath, kPathSize);
     memset(&g_reader, 0, sizeof g_reader);
     g_reader.archive = OpenArchive(run);  // sets g_reader.end for the program's own file
     if (!g_reader.archive) return kExitBadArchive;

@@ -21,7 +21,10 @@ struct RunSettings {
     ConfigBlock config;
     int newerOnly;
     int quietMode;  // kQuiet* bits from /P and /Q; no block changes it
-    char installFolder[kPathSize];  // /T:, empty without it; replaces every other destination
+    wchar_t installFolder[kPathSize];  // /T:, empty without it; replaces every other destination
+    // The destination in use: from the quoted command-line form, then the block, /T: or
+    // the dialog, as each comes; the Run driver settles it before the worker starts.
+    wchar_t destination[kPathSize];
 };
 static_assert(offsetof(RunSettings, newerOnly) == kBlockSize);
 
@@ -63,12 +66,12 @@ extern ZipReader g_reader;
 extern int g_failedEntries;
 
 // Extracted-file list: the zero-terminated full paths of the files extracted and verified,
-// one after another in the order written; `size` counts every byte, terminators included.
+// one after another in the order written; `size` counts every unit, terminators included.
 // One heap block, null until the first path. Appended by the worker only when delete
 // after command is set; walked by the clean-up and released by the main thread after the
 // worker ended.
 struct ExtractedFileList {
-    char* paths;
+    wchar_t* paths;  // UTF-16, as the worker wrote them
     size_t size;
 };
 extern ExtractedFileList g_extractedFiles;

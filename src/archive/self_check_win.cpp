@@ -35,7 +35,7 @@ void PumpOneMessage(HWND window) {
 // past the page that the stub's frames must stay within.
 __attribute__((noinline)) DWORD ArchiveSelfCheck(HWND owner, HINSTANCE module, DWORD expected) {
     BuildCrcTable();
-    char path[MAX_PATH];
+    wchar_t path[MAX_PATH];
     // Its own stream, not the archive's: the archive stream's position stays where it is.
     FILE* file = OpenModuleFile(module, path);
     if (!file) return 0;

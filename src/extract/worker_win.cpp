@@ -5,6 +5,11 @@
 // file is never lost to a damaged, oversized or interrupted entry. Time and attributes
 // are set on that verified file alone. An entry that fails is counted (the Run driver
 // then runs no command on the files) and the user is told which.
+//
+// Names and output paths are UTF-16 and every file call is a W call through
+// LongPathForm, so a name of any script and a path of any length reach the disk as they
+// are. Each step on a path (create the temporary file, settle it, set time and
+// attributes) is one small function, the one place that names the file.
 #include "extract/worker.h"
 
 #include <stdlib.h>
@@ -29,8 +34,10 @@ struct Worker {
     int result;
     StreamHost host;
     EntryRecord entry;
-    char output[kPathSize];
-    char temporary[kPathSize];
+    wchar_t destination[kPathSize];  // the Run settings' destination, as settled
+    wchar_t name[kUtf8NameSize];     // the entry's name after the text rules
+    wchar_t output[kLongPathSize];
+    wchar_t temporary[kLongPathSize];
     char password[kPasswordSize];  // the last password typed; serves every entry it opens
     EntryStream stream;
     uint8_t work[kWorkBufferSize];  // the Work buffer
@@ -38,9 +45,10 @@ struct Worker {
 
 void ReportProgress(void*, uint32_t kib) { ShowProgress(kib); }
 
-DWORD ExistingDosDateTime(const char* path, uint64_t& size) {
+DWORD ExistingDosDateTime(const wchar_t* path, uint64_t& size) {
     size = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(LongPathForm(path, 0), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
     FILETIME written, local;
     WORD date = 0, time = 0;
@@ -59,10 +67,12 @@ void Fail(const char* text) {
     ShowMessage(g_progressWindow, text, kCaption, MB_ICONERROR);
 }
 
+bool Exists(const wchar_t* path) { return GetFileAttributesW(LongPathForm(path, 0)) != INVALID_FILE_ATTRIBUTES; }
+
 // Write decision for an entry whose output file may exist: >0 write, 0 skip, -1 stop.
 int DecideOverwrite(Worker& w) {
     RunSettings& settings = g_settings;
-    if (settings.config.overwriteWithoutAsking || SearchPathA(nullptr, w.output, nullptr, 0, nullptr, nullptr) == 0)
+    if (settings.config.overwriteWithoutAsking || !Exists(w.output))
         return 1;
     uint64_t existingSize;
     const DWORD existingTime = ExistingDosDateTime(w.output, existingSize);
@@ -108,7 +118,7 @@ int OpenEncrypted(Worker& w) {
     int decision = 0;
     for (;;) {
         w.password[0] = 0;
-        PasswordRequest request = {w.entry.name, w.password};
+        PasswordRequest request = {w.name, w.password};
         const int answer = AskPassword(&request);
         if (answer == kPasswordCancel) {
             g_cancelState = kCancelByUser;
@@ -127,12 +137,10 @@ int OpenEncrypted(Worker& w) {
     return decision;
 }
 
-// "Cannot create a file." under the entry's name (at most 259 bytes by now).
+// "Cannot create a file." under the entry's name.
 void FailToCreate(const Worker& w) {
-    char format[kMessageSize], text[kPathSize + 2 + kMessageSize];
-    LoadStringA(g_module, IDS_CANNOT_CREATE_FILE, format, sizeof format);
-    wsprintfA(text, "%s\n\n%s", w.entry.name, format);
-    Fail(text);
+    ++g_failedEntries;
+    ShowNameMessage(g_progressWindow, IDS_CANNOT_CREATE_FILE, w.name, MB_ICONERROR);
 }
 
 // Reserves a new, empty file in the output's folder whose name is no longer than the
@@ -140,10 +148,10 @@ void FailToCreate(const Worker& w) {
 // Never takes a name that exists.
 bool CreateTemporaryFile(Worker& w) {
     const size_t folder = size_t(LastSeparator(w.output, false) + 1);
-    size_t length = strlen(w.output + folder);
+    size_t length = WideLength(w.output + folder);
     if (length > 8) length = 8;
-    memcpy(w.temporary, w.output, folder);
-    char* name = w.temporary + folder;
+    memcpy(w.temporary, w.output, folder * sizeof(wchar_t));
+    wchar_t* name = w.temporary + folder;
     name[length] = 0;
     static DWORD s_counter;  // worker thread only
     if (s_counter == 0) s_counter = GetTickCount();
@@ -152,7 +160,8 @@ bool CreateTemporaryFile(Worker& w) {
         DWORD value = s_counter++;
         for (size_t i = length; i-- > 0; value >>= 4) name[i] = "0123456789abcdef"[value & 15];
         if (length > 1) name[0] = '~';
-        HANDLE file = CreateFileA(w.temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(LongPathForm(w.temporary, 0), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
             return true;
@@ -165,20 +174,23 @@ bool CreateTemporaryFile(Worker& w) {
 // Puts the finished temporary file in the output's place, with the entry's time and
 // attributes. False leaves both as they were.
 bool ReplaceOutput(Worker& w) {
-    SetFileAttributesA(w.output, FILE_ATTRIBUTE_NORMAL);  // a read-only file can be replaced
-    if (!MoveFileExA(w.temporary, w.output, MOVEFILE_REPLACE_EXISTING)) return false;
-    SetFileTimeFromDos(w.output, w.entry.date, w.entry.time, false);
-    SetFileAttributesA(w.output, w.entry.attributes & ~kAttributeFolder);  // a file, whatever the archive says
+    const wchar_t* output = LongPathForm(w.output, 1);
+    SetFileAttributesW(output, FILE_ATTRIBUTE_NORMAL);  // a read-only file can be replaced
+    if (!MoveFileExW(LongPathForm(w.temporary, 0), output, MOVEFILE_REPLACE_EXISTING)) return false;
+    SetFileTimeFromDos(output, w.entry.date, w.entry.time, false);
+    SetFileAttributesW(output, w.entry.attributes & ~kAttributeFolder);  // a file, whatever the archive says
     if (g_settings.config.deleteAfterCommand) AppendExtractedFile(w.output);
     return true;
 }
 
+void DeleteTemporaryFile(const Worker& w) { DeleteFileW(LongPathForm(w.temporary, 0)); }
+
 // Decodes the entry into a temporary file beside its output and settles the output.
 // False when extraction must end (a cancel).
 bool WriteEntry(Worker& w) {
-    FILE* file = CreateTemporaryFile(w) ? fopen(w.temporary, "wb") : nullptr;
+    FILE* file = CreateTemporaryFile(w) ? _wfopen(LongPathForm(w.temporary, 0), L"wb") : nullptr;
     if (!file) {
-        DeleteFileA(w.temporary);
+        DeleteTemporaryFile(w);
         FailToCreate(w);
         return true;
     }
@@ -198,7 +210,7 @@ bool WriteEntry(Worker& w) {
     const bool verified = s.runningCrc == w.entry.crc32 && !s.writeFailed && !s.overrun &&
                           uint64_t(written) == w.entry.uncompressedSize;
     const bool placed = verified && ReplaceOutput(w);
-    if (!placed) DeleteFileA(w.temporary);
+    if (!placed) DeleteTemporaryFile(w);
     if (g_cancelState != 0) return false;  // what the cancel cut short is gone, without a word
     if (s.writeFailed || (verified && !placed)) {
         FailToCreate(w);
@@ -208,16 +220,20 @@ bool WriteEntry(Worker& w) {
     return true;
 }
 
+// A folder entry's time and attributes.
+void SettleFolder(const Worker& w) {
+    const wchar_t* folder = LongPathForm(w.output, 0);
+    SetFileAttributesW(folder, FILE_ATTRIBUTE_NORMAL);
+    SetFileTimeFromDos(folder, w.entry.date, w.entry.time, true);
+    SetFileAttributesW(folder, w.entry.attributes);  // after the time: read-only would stop it
+}
+
 // One entry, from its name to its file. False when extraction must end.
 bool ExtractEntry(Worker& w) {
-    char* name = w.entry.name;
-    // A UTF-8 name becomes a name of this code page first; one it cannot hold is refused,
-    // never written under a garbled name.
+    // A UTF-8 name that is not UTF-8 is refused, never written under a garbled name.
     OutputKind kind = OutputKind::InvalidName;
-    if (!w.entry.utf8Name || Utf8NameToAnsi(name)) {
-        PrepareEntryName(name);
-        kind = BuildOutputPath(g_settings.config.destination, name, w.output);
-    }
+    if (EntryNameToUtf16(w.entry.name, w.entry.utf8Name, w.name))
+        kind = BuildOutputPath(w.destination, w.name, w.output);
     switch (kind) {
         case OutputKind::FolderFailed:
             ShowError(IDS_CANNOT_CREATE_FOLDER);
@@ -226,18 +242,16 @@ bool ExtractEntry(Worker& w) {
             return false;
         case OutputKind::InvalidName:
             ++g_failedEntries;
-            ShowStringMessage(nullptr, IDS_INVALID_FILENAME, name, MB_ICONWARNING);
+            ShowNameMessage(nullptr, IDS_INVALID_FILENAME, w.name, MB_ICONWARNING);
             return true;
         case OutputKind::Folder:
-            SetFileAttributesA(w.output, FILE_ATTRIBUTE_NORMAL);
-            SetFileTimeFromDos(w.output, w.entry.date, w.entry.time, true);
-            SetFileAttributesA(w.output, w.entry.attributes);  // after the time: read-only would stop it
+            SettleFolder(w);
             return true;
         case OutputKind::File:
             break;
     }
     // A folder where the file belongs is never replaced, nor asked about.
-    const DWORD existing = GetFileAttributesA(w.output);
+    const DWORD existing = GetFileAttributesW(LongPathForm(w.output, 0));
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY)) {
         FailToCreate(w);
         return true;
@@ -249,16 +263,16 @@ bool ExtractEntry(Worker& w) {
         decision = OpenEncrypted(w);
         if (decision <= 0) return decision == 0;
     }
-    SetDlgItemTextA(g_progressWindow, IDC_PROGRESS_NAME, name);
+    SetDlgItemTextW(g_progressWindow, IDC_PROGRESS_NAME, w.name);
     return WriteEntry(w);
 }
 
 }  // namespace
 
-void SetFileTimeFromDos(const char* path, WORD dosDate, WORD dosTime, bool folder) {
+void SetFileTimeFromDos(const wchar_t* path, WORD dosDate, WORD dosTime, bool folder) {
     FILETIME local, utc;
     if (!DosDateTimeToFileTime(dosDate, dosTime, &local) || !LocalFileTimeToFileTime(&local, &utc)) return;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     SetFileTime(file, &utc, nullptr, &utc);
@@ -281,6 +295,7 @@ int ExtractAll(Worker& w) {
     w.host.reportProgress = ReportProgress;
     w.stream.archive = g_reader.archive;
     w.stream.host = &w.host;
+    lstrcpynW(w.destination, g_settings.destination, kPathSize);
     while (NextEntry(g_reader, w.entry)) {
         if (g_cancelState != 0) return w.result;
         // Sizes come from the archive: an entry that claims to reach into the central

@@ -1,7 +1,7 @@
-// Path utilities: ANSI paths in the system code page, where the second byte of a
-// double-byte character may equal '\'. Every test for a separator or for the last
-// character is made on the UTF-16 form, or by a walk that knows lead bytes, so a trail
-// byte is never taken for a separator.
+// Path utilities. Paths are UTF-16 and reach the file system only through the W calls:
+// destinations of any script, entry names of any script, output paths of any length
+// Windows allows. Names and folders that come in the system code page (the block, the
+// command line) are converted where they enter, as the A calls would convert them.
 #pragma once
 
 #include <windows.h>
@@ -9,48 +9,58 @@
 #include "app/state.h"
 #include "paths/entry_names.h"
 
-// Conversions through process-wide buffers (520 UTF-16 units; 260 bytes), each
-// overwritten by the next conversion in the same direction. Only one thread converts at a
-// time: the main thread before the worker starts and after it ends, the worker between.
-const wchar_t* ToUtf16(const char* text);
-const char* ToAnsi(const wchar_t* text);
+size_t WideLength(const wchar_t* text);
 
 // The full path of `name` in the system folder, or in the Windows folder with
 // `windowsFolder`, into `out` (kPathSize). Programs and libraries are started by these
 // paths: never found beside the self-extracting file, where anyone may have put one.
-bool SystemFilePath(char* out, const char* name, bool windowsFolder);
+bool SystemFilePath(wchar_t* out, const wchar_t* name, bool windowsFolder);
 
-// Converts an entry's UTF-8 name (kUtf8NameSize bytes) to the system's code page in place,
-// before any path rule sees it. False when it is not UTF-8, holds a character the code
-// page cannot hold (never replaced by a look-alike), or comes to 260 bytes or more; the
-// name then holds what can be shown of it ('?' for the rest), at most 259 bytes.
-bool Utf8NameToAnsi(char* name);
+// ---- Paths of kPathSize units (destinations, the archive, the command) ----------------
 
-// Byte index of the last '\' that is not the second byte of a double-byte character (with
-// `anySeparator`, also '/' and a drive's colon), or -1.
-int LastSeparator(const char* text, bool anySeparator);
+// Index of the last '\' (with `anySeparator`, also '/' and a drive's colon), or -1.
+int LastSeparator(const wchar_t* text, bool anySeparator);
 
 // Joins `a` and `b` into `out` (kPathSize; it may be `a`). False when it would not fit.
-bool JoinPath(char* out, const char* a, const char* b);
+bool JoinPath(wchar_t* out, const wchar_t* a, const wchar_t* b);
 
-// The last '.' of `text`, or null. ('.' is never the second byte of a double-byte character.)
-char* LastDot(char* text);
+// The last '.' of `text`, or null.
+wchar_t* LastDot(wchar_t* text);
 
-// True when the byte at `position` is the second byte of a double-byte character.
-bool EndsInTrailByte(const char* text, int position);
-
-// Appends '\' unless the path already ends in one (a trail byte does not count). False,
-// and the path unchanged, when `size` bytes leave no room.
-bool AppendTrailingBackslash(char* path, size_t size);
-void RemoveTrailingBackslash(char* path);
-
-// Creates a folder tree level by level from its root (X:\ or \\server\share\). 1 when every
-// level exists at the end (anything that exists counts, even a file), 0 otherwise.
-int CreateFolderPath(const char* path);
+// Appends '\' unless the path already ends in one. False, and the path unchanged, when
+// `size` units leave no room.
+bool AppendTrailingBackslash(wchar_t* path, size_t size);
+void RemoveTrailingBackslash(wchar_t* path);
+// Removes the spaces at the end; '/' to '\'.
+void TrimTrailingBlanks(wchar_t* text);
+void SlashesToBackslashes(wchar_t* text);
 
 // `folder` (kPathSize) receives the drive and folder with its last separator; `name`
 // (kPathSize) the file name with its extension. Either may be null.
-void SplitPath(const char* path, char* folder, char* name);
+void SplitPath(const wchar_t* path, wchar_t* folder, wchar_t* name);
+
+// Creates a folder tree level by level from its root (X:\ or \\server\share\), at any
+// length. 1 when every level exists at the end (anything that exists counts, even a
+// file), 0 otherwise.
+int CreateFolderPath(const wchar_t* path);
+
+// ---- Output paths ----------------------------------------------------------------------
+
+// An output path, terminator included: the longest path the W calls take.
+constexpr size_t kLongPathSize = 32768;
+
+// Applies the entry-name text rules to `name` (kUtf8NameSize bytes) on its own bytes, then
+// converts it into `wide` (kUtf8NameSize units): from UTF-8 with `utf8`, else from the
+// system code page exactly as the A calls convert it, so a name that gave a file before
+// gives the same one. The rules see only ASCII, which UTF-8 never uses inside a character,
+// and '\' only where no lead byte precedes it. False when a UTF-8 name is not UTF-8; `wide`
+// then holds what can be shown of it, as it came.
+bool EntryNameToUtf16(char* name, bool utf8, wchar_t* wide);
+
+// `path` as the W calls take it: the path itself below MAX_PATH units, its full form behind
+// "\\?\" (or "\\?\UNC\") from there on. Longer forms are written to buffer `slot` (0 or 1),
+// valid until that slot is used again; one thread at a time.
+const wchar_t* LongPathForm(const wchar_t* path, int slot);
 
 // Characters that no entry name may hold; a destination may hold the first, a drive's ':'.
 inline constexpr wchar_t kForbiddenInNames[] = L":;*?\"<>|";
@@ -60,7 +70,7 @@ inline constexpr const wchar_t* kForbiddenInDestinations = kForbiddenInNames + 1
 const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set);
 
 // True when `path`, once resolved by the system, lies strictly inside `folder`.
-bool IsInsideFolder(const char* folder, const char* path);
+bool IsInsideFolder(const wchar_t* folder, const wchar_t* path);
 
 enum class OutputKind {
     File,          // output holds the file's full path; its folders exist
@@ -69,6 +79,6 @@ enum class OutputKind {
     FolderFailed,  // a folder could not be created: extraction must stop
 };
 
-// Builds the output path of entry `name` (prepared by the caller, trimmed here) under
-// `destination` (ending in '\') into `output` (kPathSize), creating its folders.
-OutputKind BuildOutputPath(const char* destination, char* name, char* output);
+// Builds the output path of entry `name` (from EntryNameToUtf16) under `destination`
+// (ending in '\') into `output` (kLongPathSize), creating its folders.
+OutputKind BuildOutputPath(const wchar_t* destination, const wchar_t* name, wchar_t* output);

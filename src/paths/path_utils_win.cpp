@@ -1,4 +1,4 @@
-// Path utilities.
+// Path utilities, all on UTF-16 paths.
 //
 // Beyond the plain operations, Build output path guards the destination: a name is
 // refused when the path it makes is too long for its buffer (never cut into another
@@ -9,101 +9,92 @@
 
 #include <string.h>
 
-namespace {
-
-constexpr size_t kWideSize = 520;
-wchar_t g_wideBuffer[kWideSize];
-char g_ansiBuffer[kPathSize];
-
-bool CopyIfFits(char* out, size_t size, const char* text) {
-    const size_t length = strlen(text);
-    if (length >= size) return false;
-    memcpy(out, text, length + 1);
-    return true;
-}
-
-
-}  // namespace
-
-const wchar_t* ToUtf16(const char* text) {
-    memset(g_wideBuffer, 0, sizeof g_wideBuffer);
-    MultiByteToWideChar(CP_ACP, 0, text, -1, g_wideBuffer, kWideSize);
-    g_wideBuffer[kWideSize - 1] = 0;
-    return g_wideBuffer;
-}
-
-const char* ToAnsi(const wchar_t* text) {
-    memset(g_ansiBuffer, 0, sizeof g_ansiBuffer);
-    WideCharToMultiByte(CP_ACP, 0, text, -1, g_ansiBuffer, sizeof g_ansiBuffer, nullptr, nullptr);
-    g_ansiBuffer[sizeof g_ansiBuffer - 1] = 0;
-    return g_ansiBuffer;
-}
-
-bool SystemFilePath(char* out, const char* name, bool windowsFolder) {
-    const UINT length = (windowsFolder ? GetWindowsDirectoryA : GetSystemDirectoryA)(out, kPathSize);
+bool SystemFilePath(wchar_t* out, const wchar_t* name, bool windowsFolder) {
+    const UINT length = (windowsFolder ? GetWindowsDirectoryW : GetSystemDirectoryW)(out, kPathSize);
     return length > 0 && length < kPathSize && AppendTrailingBackslash(out, kPathSize) && JoinPath(out, out, name);
 }
 
-bool Utf8NameToAnsi(char* name) {
-    wchar_t wide[kUtf8NameSize];
-    const bool utf8 = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, kUtf8NameSize) != 0;
-    if (!utf8) MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, kUtf8NameSize);
-    wide[kUtf8NameSize - 1] = 0;
-    // Twice the units: room for a double-byte character each, so the length is known.
-    // Static: with the units it would pass a page of stack. One thread converts at a time.
-    static char ansi[2 * kUtf8NameSize];
-    BOOL lost = FALSE;
-    // A UTF-8 code page holds everything, and takes no question about what it lost.
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi, sizeof ansi, nullptr,
-                                           GetACP() == CP_UTF8 ? nullptr : &lost);
-    lstrcpynA(name, length ? ansi : "", kPathSize);
-    return utf8 && !lost && length > 0 && size_t(length) <= kPathSize;
+size_t WideLength(const wchar_t* text) {
+    size_t length = 0;
+    while (text[length]) ++length;
+    return length;
 }
 
-// Byte index of the last '\' that is not the second byte of a double-byte character (with
-// `anySeparator`, also '/' and a drive's colon), or -1.
-int LastSeparator(const char* text, bool anySeparator) {
-    int last = -1;
-    for (int i = 0; text[i];) {
-        if (IsDBCSLeadByte(BYTE(text[i])) && text[i + 1]) {
-            i += 2;
-            continue;
-        }
-        if (text[i] == '\\' || (anySeparator && (text[i] == '/' || (i == 1 && text[i] == ':')))) last = i;
-        ++i;
+bool EntryNameToUtf16(char* name, bool utf8, wchar_t* wide) {
+    // A name that is not UTF-8 is refused as it came, before any rule changes it.
+    const bool valid = !utf8 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, kUtf8NameSize) != 0;
+    if (valid) {
+        PrepareEntryName(name);
+        TrimTrailingBlanks(name);
     }
+    MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, 0, name, -1, wide, kUtf8NameSize);
+    wide[kUtf8NameSize - 1] = 0;
+    return valid;
+}
+
+const wchar_t* LongPathForm(const wchar_t* path, int slot) {
+    static wchar_t s_forms[2][kLongPathSize];
+    if (WideLength(path) < kPathSize || path[2] == L'?') return path;
+    // The full form goes in behind room for "\\?\UNC": a share's own "\\" then becomes
+    // the prefix's last character, a drive's path gets "\\?\" in front. A form that does not
+    // fit is left to the call, which refuses the plain path.
+    wchar_t* form = s_forms[slot];
+    constexpr size_t kPrefix = 6;
+    const DWORD length = GetFullPathNameW(path, kLongPathSize - kPrefix, form + kPrefix, nullptr);
+    if (length == 0 || length >= kLongPathSize - kPrefix) return path;
+    if (form[kPrefix + 1] == L'\\') {
+        memcpy(form, L"\\\\?\\UNC", 7 * sizeof(wchar_t));
+        return form;
+    }
+    memcpy(form + 2, L"\\\\?\\", 4 * sizeof(wchar_t));
+    return form + 2;
+}
+
+
+int LastSeparator(const wchar_t* text, bool anySeparator) {
+    int last = -1;
+    for (int i = 0; text[i]; ++i)
+        if (text[i] == L'\\' || (anySeparator && (text[i] == L'/' || (i == 1 && text[i] == L':')))) last = i;
     return last;
 }
 
-bool JoinPath(char* out, const char* a, const char* b) {
-    const size_t la = strlen(a), lb = strlen(b);
+bool JoinPath(wchar_t* out, const wchar_t* a, const wchar_t* b) {
+    const size_t la = WideLength(a), lb = WideLength(b);
     if (la + lb >= kPathSize) return false;
-    memmove(out, a, la);
-    memcpy(out + la, b, lb + 1);
+    memmove(out, a, la * sizeof(wchar_t));
+    memcpy(out + la, b, (lb + 1) * sizeof(wchar_t));
     return true;
 }
 
-[[gnu::noinline]] char* LastDot(char* text) {
-    char* dot = nullptr;
+[[gnu::noinline]] wchar_t* LastDot(wchar_t* text) {
+    wchar_t* dot = nullptr;
     for (; *text; ++text)
-        if (*text == '.') dot = text;
+        if (*text == L'.') dot = text;
     return dot;
 }
 
-bool EndsInTrailByte(const char* text, int position) {
-    int walk = 0;
-    while (walk < position) walk += IsDBCSLeadByte(BYTE(text[walk])) && text[walk + 1] ? 2 : 1;
-    return walk > position;
-}
-
-bool AppendTrailingBackslash(char* path, size_t size) {
-    const size_t n = strlen(path);
-    if (n == 0) return true;
-    if (path[n - 1] == '\\' && !EndsInTrailByte(path, int(n - 1))) return true;
+bool AppendTrailingBackslash(wchar_t* path, size_t size) {
+    const size_t n = WideLength(path);
+    if (n == 0 || path[n - 1] == L'\\') return true;
     if (n + 2 > size) return false;
-    path[n] = '\\';
+    path[n] = L'\\';
     path[n + 1] = 0;
     return true;
+}
+
+void RemoveTrailingBackslash(wchar_t* path) {
+    const size_t n = WideLength(path);
+    if (n > 0 && path[n - 1] == L'\\') path[n - 1] = 0;
+}
+
+void TrimTrailingBlanks(wchar_t* text) {
+    size_t n = WideLength(text);
+    while (n > 0 && text[n - 1] == L' ') text[--n] = 0;
+}
+
+void SlashesToBackslashes(wchar_t* text) {
+    for (; *text; ++text)
+        if (*text == L'/') *text = L'\\';
 }
 
 const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set) {
@@ -113,19 +104,12 @@ const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set) {
     return nullptr;
 }
 
-void RemoveTrailingBackslash(char* path) {
-    const wchar_t* wide = ToUtf16(path);
-    if (*wide == 0) return;
-    while (wide[1]) ++wide;
-    if (*wide == L'\\') path[strlen(path) - 1] = 0;
-}
-
-int CreateFolderPath(const char* path) {
-    wchar_t wide[kWideSize];
-    memcpy(wide, ToUtf16(path), sizeof wide);
-    wide[kWideSize - 2] = 0;  // room for the '\\' appended below
-    size_t length = 0;
-    while (wide[length]) ++length;
+int CreateFolderPath(const wchar_t* path) {
+    static wchar_t s_levels[kLongPathSize];  // one thread at a time
+    size_t length = WideLength(path);
+    if (length + 2 > kLongPathSize) return 0;  // room for the '\\' appended below
+    wchar_t* wide = s_levels;
+    memcpy(wide, path, (length + 1) * sizeof(wchar_t));
 
     // The root: "X:\" or "\\server\share\".
     size_t root;
@@ -143,68 +127,65 @@ int CreateFolderPath(const char* path) {
         wide[length++] = L'\\';
         wide[length] = 0;
     }
-
-    char built[kPathSize] = {};
-    size_t start = 0;
+    // Each level is the path up to and with one of its separators, from the root down.
     for (size_t separator = root; separator < length;) {
-        wide[separator] = 0;
-        const char* part = ToAnsi(wide + start);
-        wide[separator] = L'\\';
-        if (!JoinPath(built, built, part) || !JoinPath(built, built, "\\")) return 0;
-        if (GetFileAttributesA(built) == INVALID_FILE_ATTRIBUTES && !CreateDirectoryA(built, nullptr)) return 0;
-        start = separator + 1;
-        const wchar_t* next = FindAnyOf(wide + start, L"\\");
+        const wchar_t kept = wide[separator + 1];
+        wide[separator + 1] = 0;
+        const wchar_t* level = LongPathForm(wide, 0);
+        const bool exists = GetFileAttributesW(level) != INVALID_FILE_ATTRIBUTES || CreateDirectoryW(level, nullptr);
+        wide[separator + 1] = kept;
+        if (!exists) return 0;
+        const wchar_t* next = FindAnyOf(wide + separator + 1, L"\\");
         separator = next ? size_t(next - wide) : length;
     }
     return 1;
 }
 
-void SplitPath(const char* path, char* folder, char* name) {
+void SplitPath(const wchar_t* path, wchar_t* folder, wchar_t* name) {
     if (folder) folder[0] = 0;
     if (name) name[0] = 0;
     if (!path || !*path) return;
     const int cut = LastSeparator(path, true);
     if (folder && cut >= 0 && size_t(cut) + 1 < kPathSize) {
-        memcpy(folder, path, size_t(cut) + 1);
+        memcpy(folder, path, (size_t(cut) + 1) * sizeof(wchar_t));
         folder[cut + 1] = 0;
     }
-    if (name) CopyIfFits(name, kPathSize, path + cut + 1);
+    if (name && WideLength(path + cut + 1) < kPathSize) lstrcpyW(name, path + cut + 1);
 }
 
-bool IsInsideFolder(const char* folder, const char* path) {
+bool IsInsideFolder(const wchar_t* folder, const wchar_t* path) {
     // Both are resolved alike, so a path inside the folder begins with the folder's own
-    // bytes; names reach this point without "..\\", so no other spelling can lead inside.
-    char fullFolder[kPathSize], fullPath[kPathSize];
-    const DWORD folderLength = GetFullPathNameA(folder, kPathSize, fullFolder, nullptr);
-    if (folderLength == 0 || folderLength >= kPathSize) return false;
-    const DWORD pathLength = GetFullPathNameA(path, kPathSize, fullPath, nullptr);
-    if (pathLength == 0 || pathLength >= kPathSize) return false;
+    // units and a separator; names reach this point without "..\\", so no other spelling
+    // can lead inside.
+    static wchar_t s_full[2][kLongPathSize];  // one thread at a time
+    wchar_t* fullFolder = s_full[0];
+    wchar_t* fullPath = s_full[1];
+    const DWORD folderLength = GetFullPathNameW(folder, kLongPathSize, fullFolder, nullptr);
+    if (folderLength == 0 || folderLength >= kLongPathSize) return false;
+    const DWORD pathLength = GetFullPathNameW(path, kLongPathSize, fullPath, nullptr);
+    if (pathLength == 0 || pathLength >= kLongPathSize) return false;
     DWORD prefix = folderLength;
-    while (prefix > 0 && fullFolder[prefix - 1] == '\\' && !EndsInTrailByte(fullFolder, int(prefix - 1))) --prefix;
-    return pathLength > prefix + 1 && fullPath[prefix] == '\\' && !EndsInTrailByte(fullPath, int(prefix)) &&
-           memcmp(fullFolder, fullPath, prefix) == 0;
+    while (prefix > 0 && fullFolder[prefix - 1] == L'\\') --prefix;
+    return pathLength > prefix + 1 && fullPath[prefix] == L'\\' &&
+           memcmp(fullFolder, fullPath, prefix * sizeof(wchar_t)) == 0;
 }
 
-OutputKind BuildOutputPath(const char* destination, char* name, char* output) {
-    TrimTrailingBlanks(name);
-    const wchar_t* wide = ToUtf16(name);
-    if (*wide == 0 || FindAnyOf(wide, kForbiddenInNames)) return OutputKind::InvalidName;
-
-    const int lastSeparator = LastSeparator(name, false);
-    if (lastSeparator < 0) {
-        if (!JoinPath(output, destination, name)) return OutputKind::InvalidName;
-        return IsInsideFolder(destination, output) ? OutputKind::File : OutputKind::InvalidName;
-    }
-    char* filePart = name + lastSeparator + 1;
-    char folder[kPathSize];
-    const char kept = filePart[0];
-    filePart[0] = 0;  // the name up to its last '\\', for a moment
-    const bool fits = JoinPath(folder, destination, name);
-    filePart[0] = kept;
-    if (!fits || !JoinPath(output, folder, filePart)) return OutputKind::InvalidName;
+OutputKind BuildOutputPath(const wchar_t* destination, const wchar_t* name, wchar_t* output) {
+    if (*name == 0 || FindAnyOf(name, kForbiddenInNames)) return OutputKind::InvalidName;
+    const size_t base = WideLength(destination), length = WideLength(name);
+    if (base + length >= kLongPathSize) return OutputKind::InvalidName;
+    memcpy(output, destination, base * sizeof(wchar_t));
+    memcpy(output + base, name, (length + 1) * sizeof(wchar_t));
     // Whatever the name holds, nothing may be created or written outside the destination.
     if (!IsInsideFolder(destination, output)) return OutputKind::InvalidName;
+    const int lastSeparator = LastSeparator(name, false);
+    if (lastSeparator < 0) return OutputKind::File;
 
-    if (!CreateFolderPath(folder)) return OutputKind::FolderFailed;
-    return *filePart ? OutputKind::File : OutputKind::Folder;
+    wchar_t* filePart = output + base + lastSeparator + 1;
+    const wchar_t kept = *filePart;
+    *filePart = 0;  // the folder, for a moment
+    const int created = CreateFolderPath(output);
+    *filePart = kept;
+    if (!created) return OutputKind::FolderFailed;
+    return kept ? OutputKind::File : OutputKind::Folder;
 }

@@ -12,20 +12,19 @@
 
 namespace {
 
-
 // The folders that held listed files, relative to the destination and without their
 // trailing '\', in the order met; a folder met again after another one is recorded again.
 struct FolderArray {
-    char** entries;  // pointers into the list
-    size_t count;    // never above `room`
+    wchar_t** entries;  // pointers into the list
+    size_t count;       // never above `room`
     size_t room;
 };
 
-void RecordFolder(FolderArray& folders, char* folder) {
-    if (folders.count > 0 && lstrcmpiA(folders.entries[folders.count - 1], folder) == 0) return;
+void RecordFolder(FolderArray& folders, wchar_t* folder) {
+    if (folders.count > 0 && lstrcmpiW(folders.entries[folders.count - 1], folder) == 0) return;
     if (folders.count == folders.room) {
         const size_t room = folders.room ? folders.room * 2 : 256;
-        char** grown = static_cast<char**>(realloc(folders.entries, room * sizeof(char*)));
+        wchar_t** grown = static_cast<wchar_t**>(realloc(folders.entries, room * sizeof(wchar_t*)));
         if (!grown) return;  // not recorded: that folder stays, its files are deleted all the same
         folders.entries = grown;
         folders.room = room;
@@ -33,15 +32,49 @@ void RecordFolder(FolderArray& folders, char* folder) {
     folders.entries[folders.count++] = folder;
 }
 
+// The walk of RemoveFolderTree over one buffer (kLongPathSize): `path` holds the folder in
+// its first `length` units, and each level appends its children's names behind it.
+int RemoveTree(wchar_t* path, size_t length, const wchar_t* root) {
+    if (length == 0 || path[length - 1] == L'.') return 0;  // also "." and ".." below a folder
+    const bool isRoot = lstrcmpiW(path, root) == 0;
+    const size_t given = length;
+    if (path[length - 1] != L'\\') path[length++] = L'\\';
+    if (length + sizeof "*.*" > kLongPathSize) return 0;
+    memcpy(path + length, L"*.*", sizeof L"*.*");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(LongPathForm(path, 0), &found);
+    path[length] = 0;  // the folder with its trailing '\'
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        const wchar_t* name = found.cFileName;
+        // Links to folders elsewhere are not followed: nothing outside the tree is touched.
+        // ("." and ".." end in '.', which the call for them turns away at once.)
+        const DWORD kind = found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+        if (kind != FILE_ATTRIBUTE_DIRECTORY) continue;
+        const size_t size = WideLength(name);
+        if (length + size + 1 + sizeof "\\*.*" > kLongPathSize) continue;
+        memcpy(path + length, name, (size + 1) * sizeof(wchar_t));
+        RemoveTree(path, length + size, root);
+        path[length] = 0;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    if (!isRoot) {
+        SetFileAttributesW(LongPathForm(path, 0), FILE_ATTRIBUTE_ARCHIVE);  // clears read-only
+        path[given] = 0;  // the folder as given
+        RemoveDirectoryW(LongPathForm(path, 0));
+    }
+    return 1;
+}
+
 }  // namespace
 
-void AppendExtractedFile(const char* path) {
+void AppendExtractedFile(const wchar_t* path) {
     ExtractedFileList& list = g_extractedFiles;
-    const size_t length = strlen(path) + 1;
-    char* grown = static_cast<char*>(realloc(list.paths, list.size + length));
+    const size_t length = WideLength(path) + 1;
+    wchar_t* grown = static_cast<wchar_t*>(realloc(list.paths, (list.size + length) * sizeof(wchar_t)));
     if (!grown) return;  // not listed: the file outlives the clean-up, nothing worse
     list.paths = grown;  // the block may have moved
-    memcpy(list.paths + list.size, path, length);
+    memcpy(list.paths + list.size, path, length * sizeof(wchar_t));
     list.size += length;
 }
 
@@ -50,63 +83,40 @@ void ReleaseExtractedFiles() {
     g_extractedFiles = {};
 }
 
-void CleanUpExtractedFiles(const char* destination, int temporaryDestination) {
-    AppendExtractedFile("");  // the empty entry ends the walk
+void CleanUpExtractedFiles(const wchar_t* root, int temporaryDestination) {
+    AppendExtractedFile(L"");  // the empty entry ends the walk
     ExtractedFileList& list = g_extractedFiles;
-    const size_t base = strlen(destination);
+    const size_t base = WideLength(root);
     FolderArray folders = {};
     for (size_t at = 0, next; at < list.size && list.paths[at]; at = next) {
-        char* path = list.paths + at;
-        next = at + strlen(path) + 1;
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path);
+        wchar_t* path = list.paths + at;
+        next = at + WideLength(path) + 1;
+        const wchar_t* file = LongPathForm(path, 0);
+        SetFileAttributesW(file, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(file);
         // The list is walked once: the path, no longer needed, is cut to its folder in place.
-        char* below = path + base;  // every listed path was built from the destination
+        wchar_t* below = path + base;  // every listed path was built from the destination
         const int separator = LastSeparator(below, false);
         if (separator < 0) continue;
         below[separator] = 0;
         RecordFolder(folders, below);
     }
-    if (temporaryDestination == 1) RemoveDirectoryA(destination);
-    char folder[kPathSize];
+    if (temporaryDestination == 1) RemoveDirectoryW(root);
+    static wchar_t s_folder[kLongPathSize];  // main thread, after the worker ended
     for (size_t i = 0; i < folders.count; ++i) {
         // Destination and folder come from one listed path, so they fit together.
-        if (JoinPath(folder, destination, folders.entries[i])) RemoveFolderTree(folder, destination);
+        const size_t length = WideLength(folders.entries[i]);
+        memcpy(s_folder, root, base * sizeof(wchar_t));
+        memcpy(s_folder + base, folders.entries[i], (length + 1) * sizeof(wchar_t));
+        RemoveTree(s_folder, base + length, root);
     }
     free(folders.entries);
 }
 
-int RemoveFolderTree(const char* folder, const char* root) {
-    const size_t length = strlen(folder);
-    if (length == 0 || folder[length - 1] == '.') return 0;  // also "." and ".." below a folder
-    // The pattern buffer later holds each child's path, which the 512-byte child limit keeps
-    // within it.
-    constexpr size_t kPatternSize = 520, kChildSize = 512;
-    char pattern[kPatternSize];
-    if (length + sizeof "\\*.*" > kPatternSize) return 0;
-    memcpy(pattern, folder, length + 1);
-    AppendTrailingBackslash(pattern, kPatternSize);
-    const size_t prefix = strlen(pattern);  // the folder with its trailing '\'
-    memcpy(pattern + prefix, "*.*", sizeof "*.*");
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE) return 0;
-    do {
-        const char* name = found.cFileName;
-        // Links to folders elsewhere are not followed: nothing outside the tree is touched.
-        // ("." and ".." end in '.', which the call for them turns away at once.)
-        const DWORD kind = found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
-        if (kind != FILE_ATTRIBUTE_DIRECTORY) continue;
-        const size_t size = strlen(name) + 1;
-        if (prefix + size > kChildSize) continue;
-        memcpy(pattern + prefix, name, size);
-        RemoveFolderTree(pattern, root);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    if (lstrcmpiA(folder, root) != 0) {
-        pattern[prefix] = 0;
-        SetFileAttributesA(pattern, FILE_ATTRIBUTE_ARCHIVE);  // clears read-only
-        RemoveDirectoryA(folder);
-    }
-    return 1;
+int RemoveFolderTree(const wchar_t* folder, const wchar_t* root) {
+    static wchar_t s_path[kLongPathSize];  // one thread at a time
+    const size_t length = WideLength(folder);
+    if (length + 1 > kLongPathSize) return 0;
+    memcpy(s_path, folder, (length + 1) * sizeof(wchar_t));
+    return RemoveTree(s_path, length, root);
 }

@@ -8,15 +8,18 @@
 
 #include <shellapi.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "paths/path_utils.h"
 
 namespace {
 
+constexpr int kCommandSize = sizeof(ConfigBlock::command);
+
 // The ".exe" (any case) that ends the program's name: the first one followed by a blank
 // or the end, so that a '.' in the parameters never moves the split. Null when none.
-char* ProgramExtension(char* text) {
-    for (char* dot = strchr(text, '.'); dot; dot = strchr(dot + 1, '.')) {
+wchar_t* ProgramExtension(wchar_t* text) {
+    for (wchar_t* dot = wcschr(text, L'.'); dot; dot = wcschr(dot + 1, L'.')) {
         // A zero byte never matches, so the text is long enough wherever this holds.
         if ((dot[1] | 0x20) == 'e' && (dot[2] | 0x20) == 'x' && (dot[3] | 0x20) == 'e' && (dot[4] == ' ' || dot[4] == 0))
             return dot;
@@ -31,19 +34,22 @@ char* ProgramExtension(char* text) {
 
 }  // namespace
 
-void PrepareCommand(CommandLaunch& launch, const char* command, const char* destination, const char* rundll32) {
+void PrepareCommand(CommandLaunch& launch, const char* command, const wchar_t* destination, const wchar_t* rundll32) {
     memset(&launch, 0, sizeof launch);
-    // The destination holds at most 259 bytes and the command 127, so both always fit;
-    // the copies are bounded all the same, and leave the last byte zero for the empty
-    // parameters below.
-    char* file = launch.file;
+    // The destination holds at most 259 units and the command 127, so both always fit;
+    // the copies are bounded all the same, and leave the last unit zero for the empty
+    // parameters below. The command is converted as the A calls would convert it.
+    wchar_t* file = launch.file;
     constexpr size_t kRoom = kCommandLineSize - 1;
-    lstrcpynA(file, destination, kRoom);
-    const size_t used = strlen(file);
-    lstrcpynA(file + used, command, int(kRoom - used));
+    lstrcpynW(file, destination, kRoom);
+    const size_t used = WideLength(file);
+    wchar_t wideCommand[kCommandSize];
+    MultiByteToWideChar(CP_ACP, 0, command, -1, wideCommand, kCommandSize);
+    wideCommand[kCommandSize - 1] = 0;
+    lstrcpynW(file + used, wideCommand, int(kRoom - used));
 
-    char* dot = LastDot(file);
-    const bool inf = dot && lstrcmpiA(dot, ".inf") == 0;
+    wchar_t* dot = LastDot(file);
+    const bool inf = dot && lstrcmpiW(dot, L".inf") == 0;
     // Parameters follow only an ".exe": the byte after it ends the file name. The buffer is
     // zero-filled, so a command ending in ".exe" gets empty parameters.
     if (!inf && (dot = ProgramExtension(file))) {
@@ -55,14 +61,16 @@ void PrepareCommand(CommandLaunch& launch, const char* command, const char* dest
     SplitPath(file, launch.folder, nullptr);
     if (!inf) return;
 
-    GetShortPathNameA(file, launch.shortPath, 256);
-    // The installer by its full path (at most 259 bytes), then its parameters.
-    const char* program = rundll32 ? rundll32 : "rundll.exe";
-    const size_t length = strlen(program) + 1;
-    memcpy(file, program, length);
+    GetShortPathNameW(file, launch.shortPath, 256);
+    // The installer by its full path (at most 259 units), then its parameters.
+    const wchar_t* program = rundll32 ? rundll32 : L"rundll.exe";
+    const size_t length = WideLength(program) + 1;
+    memcpy(file, program, length * sizeof(wchar_t));
     launch.parameters = file + length;
-    wsprintfA(file + length, "%s,InstallHinfSection DefaultInstall 132 %s", rundll32 ? "setupapi" : "setupx.dll",
-              launch.shortPath);
+    wchar_t* parameters = file + length;
+    lstrcpyW(parameters, rundll32 ? L"setupapi" : L"setupx.dll");
+    lstrcatW(parameters, L",InstallHinfSection DefaultInstall 132 ");
+    lstrcatW(parameters, launch.shortPath);
 }
 
 HWND FindInstallerWindow(char* className, char* title) {
@@ -77,22 +85,22 @@ HWND FindInstallerWindow(char* className, char* title) {
     return nullptr;
 }
 
-[[gnu::noinline]] int RunCommand(const char* command, const char* destination, bool wait) {
+[[gnu::noinline]] int RunCommand(const char* command, const wchar_t* destination, bool wait) {
     CommandLaunch launch;
-    char rundll32[kPathSize];
+    wchar_t rundll32[kPathSize];
     const bool hasRundll32 =
-        SystemFilePath(rundll32, "rundll32.exe", false) && GetFileAttributesA(rundll32) != INVALID_FILE_ATTRIBUTES;
+        SystemFilePath(rundll32, L"rundll32.exe", false) && GetFileAttributesW(rundll32) != INVALID_FILE_ATTRIBUTES;
     PrepareCommand(launch, command, destination, hasRundll32 ? rundll32 : nullptr);
 
-    SHELLEXECUTEINFOA execute = {};
+    SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_NOCLOSEPROCESS;
-    execute.lpVerb = "open";
+    execute.lpVerb = L"open";
     execute.lpFile = launch.file;
     execute.lpParameters = launch.parameters;
     execute.lpDirectory = launch.folder;
     execute.nShow = SW_SHOWDEFAULT;
-    if (!ShellExecuteExA(&execute)) return kExitFailed;
+    if (!ShellExecuteExW(&execute)) return kExitFailed;
     // Opened by a program already running (a document's): nothing of ours to wait for.
     if (!execute.hProcess) return kExitSuccess;
 

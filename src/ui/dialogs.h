@@ -15,8 +15,8 @@ inline LRESULT SendToControl(HWND dialog, int id, UINT message, WPARAM wParam, L
 inline bool IsChecked(HWND dialog, int id) { return SendToControl(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 // A static whose template text is a format with one "%s": reads at most `formatSize` - 1
-// bytes of it and puts `argument` (a path or name, 259 bytes at most) where "%s" stands.
-void FillTemplateText(HWND dialog, int id, const char* argument, int formatSize);
+// units of it and puts `argument` (a name, kUtf8NameSize units at most) where "%s" stands.
+void FillTemplateText(HWND dialog, int id, const wchar_t* argument, int formatSize);
 
 // The program icon (the file's own, or the distributor's that mksfx put in its place) on a
 // top-level window, for its caption and taskbar button.
@@ -24,20 +24,20 @@ void ShowProgramIcon(HWND window);
 
 // The destination dialog, before any extraction: edits the destination of the Run
 // settings in place. IDOK, or IDCANCEL (also Esc and the close box).
-int ShowDestinationDialog(const char* archiveBaseName);
-// The create-folder check box's change to `destination` (kPathSize): checked, the archive
+int ShowDestinationDialog(const wchar_t* archiveBaseName);
+// The create-folder check box's change to `destination` (kPathSize units): checked, the archive
 // base name is added as a last folder; unchecked, it is taken off again. The result ends
 // in '\'. False, and `destination` unchanged, when the name does not fit.
-bool ApplyArchiveFolder(char* destination, const char* archiveBaseName, bool checked);
+bool ApplyArchiveFolder(wchar_t* destination, const wchar_t* archiveBaseName, bool checked);
 // The shell's folder browser, opening on `preselection` (or at the desktop when null).
-// Nonzero when a folder was chosen and its path written to `path` (kPathSize).
-int BrowseForFolder(HWND owner, char* path, const char* preselection);
+// Nonzero when a folder was chosen and its path written to `path` (kPathSize units).
+int BrowseForFolder(HWND owner, wchar_t* path, const wchar_t* preselection);
 
 constexpr int kPasswordSize = 128;
 constexpr int kPasswordOk = 1, kPasswordCancel = 2, kPasswordSkip = 0;
 
 struct PasswordRequest {
-    const char* entryName;
+    const wchar_t* entryName;
     char* password;  // kPasswordSize bytes; receives what was typed, or is emptied
 };
 
@@ -49,7 +49,7 @@ constexpr int kOverwriteYes = 6, kOverwriteNo = 7, kOverwriteYesToAll = 100, kOv
 
 // Times are DOS date-times (date in the high half, so they compare in time order).
 struct OverwriteRequest {
-    const char* path;    // the output path, which is the existing file's
+    const wchar_t* path;  // the output path, which is the existing file's
     DWORD existingTime;  // local time of its last write; 0 when it could not be opened
     DWORD newTime;       // the entry's
     uint64_t existingSize;  // 0 when it could not be opened

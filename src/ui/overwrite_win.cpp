@@ -53,13 +53,12 @@ void SetDetails(HWND dialog, int id, DWORD time, uint64_t size) {
 }
 
 void OnInit(HWND dialog, const OverwriteRequest* request) {
-    char name[kPathSize];
-    SplitPath(request->path, nullptr, name);
+    const wchar_t* name = request->path + LastSeparator(request->path, false) + 1;
     FillTemplateText(dialog, IDC_OVERWRITE_NAME, name, kNameFormatSize);
 
     // Both statics show the existing file's icon; WM_DESTROY gives it back once.
-    SHFILEINFOA info;
-    if (SHGetFileInfoA(request->path, 0, &info, sizeof info, SHGFI_ICON)) {
+    SHFILEINFOW info;
+    if (SHGetFileInfoW(LongPathForm(request->path, 0), 0, &info, sizeof info, SHGFI_ICON)) {
         SendToControl(dialog, IDC_OVERWRITE_EXISTING_ICON, STM_SETICON, WPARAM(info.hIcon), 0);
         SendToControl(dialog, IDC_OVERWRITE_NEW_ICON, STM_SETICON, WPARAM(info.hIcon), 0);
     }

@@ -27,8 +27,8 @@ void OnInit(HWND dialog, uint32_t centralDirectoryKib) {
     ShowProgramIcon(dialog);
     g_progressBar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
     SendMessageA(g_progressBar, PBM_SETRANGE32, 0, LPARAM(centralDirectoryKib));
-    char shell[kPathSize];
-    g_shellLibrary = SystemFilePath(shell, "shell32.dll", false) ? LoadLibraryA(shell) : nullptr;
+    wchar_t shell[kPathSize];
+    g_shellLibrary = SystemFilePath(shell, L"shell32.dll", false) ? LoadLibraryW(shell) : nullptr;
     g_animation = nullptr;
     if (!g_shellLibrary) return;
     g_animation = CreateWindowExA(0, ANIMATE_CLASSA, nullptr, WS_CHILD | WS_VISIBLE | ACS_TRANSPARENT | ACS_AUTOPLAY,

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Where the files land: the command-line forms that name a destination, and the rules that
-# settle a configured destination against the archive's own folder.
+# Where the files land: the command-line forms that name a destination, the rules that
+# settle a configured destination against the archive's own folder, and folders of a
+# script the code page cannot hold.
 source "$(dirname "$0")/lib.sh"
 
 mkdir -p base/a/b src
@@ -62,5 +63,36 @@ driver click DUD-ORE 1
 wait_stub
 check "too long a destination: nothing made" test -z "$(find base -name 'ddd*')"
 check "too long a destination: nothing extracted" test ! -e base/a/b/f.txt
+
+# Folders that code page 1252 cannot hold: the program's own folder in Cyrillic (the
+# destination is taken against it), the command started there, delete-after cleaning it
+# up; a Cyrillic folder typed in the dialog or given on the command line.
+export DUDORE_FAKE_SETUP_LOG; DUDORE_FAKE_SETUP_LOG=$(winpath setup.log)
+mkdir -p "Загрузки" cyrillic/sub
+cp "$DUDORE_BUILD/fake_setup.exe" cyrillic/
+echo "inside" > cyrillic/sub/f.txt
+(cd cyrillic && zip -q -X -r ../cyrillic.zip fake_setup.exe sub)
+make_sfx -o "Загрузки/setup.exe" -d app --skip-dialog --overwrite --delete-after -c 'fake_setup.exe check:sub' \
+  cyrillic.zip >/dev/null
+expect_eq "own folder in Cyrillic: exit code" "$(run_to_end "Загрузки/setup.exe")" 0
+expect_eq "own folder in Cyrillic: the command ran there" "$(tr -d '\r' < setup.log | grep '^folder=')" \
+  "folder=$(winpath "Загрузки/app")"
+check "own folder in Cyrillic: after the extraction" grep -q "present sub" setup.log
+expect_eq "own folder in Cyrillic: delete-after left nothing" "$(cd "Загрузки/app" && find . -mindepth 1)" ""
+make_sfx -o typed.exe --overwrite --no-explorer p.zip >/dev/null
+start_stub typed.exe
+driver wait "Confirm Extracting" 20 >/dev/null
+driver set-text "Confirm Extracting" 1004 "$(winpath "Папка/тут")"
+driver click "Confirm Extracting" 1
+wait_stub
+expect_eq "typed Cyrillic folder: exit code" "$STUB_STATUS" 0
+check "typed Cyrillic folder: extracted there" cmp -s src/f.txt "Папка/тут/f.txt"
+expect_eq "/T: Cyrillic folder: exit code" "$(run_to_end typed.exe /Q "/T:$(winpath "Каталог")")" 0
+check "/T: Cyrillic folder: extracted there" cmp -s src/f.txt "Каталог/f.txt"
+# Wine quotes each argument that holds a blank: the quoted form of the command line.
+mkdir "Мои файлы" && cp p.zip "Мои файлы/архив.zip"
+expect_eq "quoted Cyrillic archive and destination: exit code" \
+  "$(run_to_end "$DUDORE_STUB" /N /H "$(winpath "Мои файлы/архив.zip")" "$(winpath "Мои файлы")")" 0
+check "quoted Cyrillic archive and destination: extracted there" cmp -s src/f.txt "Мои файлы/f.txt"
 
 finish

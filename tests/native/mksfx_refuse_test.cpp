@@ -93,8 +93,8 @@ TEST(MksfxRefuses, WhatTheStubCannotUse) {
          "tree/"},
         {"packing: a name that is not UTF-8", [&](const Scratch& s) { tree(s, "latin\xE9.txt"); }, "out.exe",
          "not valid UTF-8", "tree/"},
-        {"packing: an output path over 259 bytes", [&](const Scratch& s) { tree(s, "d/" + std::string(255, 'n')); },
-         "out.exe", "longer than 259", "tree/"},
+        {"packing: a name over 259 bytes", [&](const Scratch& s) { tree(s, "dddd/" + std::string(255, 'n')); },
+         "out.exe", "the stub reads 259 at most", "tree/"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -15,7 +15,9 @@
 #include "post/after_extraction.h"
 #include "win_test_files.h"
 
+using win_test::Ansi;
 using win_test::Exists;
+using win_test::Wide;
 using win_test::ScratchFolder;
 
 namespace {
@@ -23,7 +25,7 @@ namespace {
 // ---- Command split ---------------------------------------------------------------------
 
 // Where rundll32.exe is, as the program finds it by its full path (blanks and all).
-constexpr char kRundll32[] = "C:\\Win dows\\system32\\rundll32.exe";
+constexpr wchar_t kRundll32[] = L"C:\\Win dows\\system32\\rundll32.exe";
 
 struct SplitCase {
     const char* command;
@@ -33,7 +35,7 @@ struct SplitCase {
 };
 
 TEST(CommandSplit, ProgramParametersAndWorkingFolder) {
-    const char* destination = "C:\\Out\\";
+    const wchar_t* destination = L"C:\\Out\\";
     const SplitCase cases[] = {
         {"setup.exe /s", "C:\\Out\\setup.exe", "/s", "C:\\Out\\"},
         {"setup.exe", "C:\\Out\\setup.exe", "", "C:\\Out\\"},
@@ -56,14 +58,14 @@ TEST(CommandSplit, ProgramParametersAndWorkingFolder) {
         SCOPED_TRACE(c.command);
         CommandLaunch launch;
         PrepareCommand(launch, c.command, destination, kRundll32);
-        EXPECT_STREQ(launch.file, c.file);
+        EXPECT_EQ(Ansi(launch.file), c.file);
         if (c.parameters) {
             ASSERT_NE(launch.parameters, nullptr);
-            EXPECT_STREQ(launch.parameters, c.parameters);
+            EXPECT_EQ(Ansi(launch.parameters), c.parameters);
         } else {
             EXPECT_EQ(launch.parameters, nullptr);
         }
-        if (c.folder) EXPECT_STREQ(launch.folder, c.folder);
+        if (c.folder) EXPECT_EQ(Ansi(launch.folder), c.folder);
     }
 }
 
@@ -73,10 +75,10 @@ TEST(CommandSplit, LongestDestinationAndCommandFitWhole) {
     ASSERT_EQ(destination.size(), 259u);
     ASSERT_EQ(command.size(), 127u);
     CommandLaunch launch;
-    PrepareCommand(launch, command.c_str(), destination.c_str(), kRundll32);
-    EXPECT_EQ(std::string(launch.file), destination + std::string(120, 'c') + ".exe");
+    PrepareCommand(launch, command.c_str(), Wide(destination).c_str(), kRundll32);
+    EXPECT_EQ(Ansi(launch.file), destination + std::string(120, 'c') + ".exe");
     ASSERT_NE(launch.parameters, nullptr);
-    EXPECT_STREQ(launch.parameters, "/z");
+    EXPECT_EQ(Ansi(launch.parameters), "/z");
 }
 
 TEST(CommandSplit, OverlongTextIsCutInsideTheBuffer) {
@@ -85,8 +87,8 @@ TEST(CommandSplit, OverlongTextIsCutInsideTheBuffer) {
     const std::string command = "x.exe";
     CommandLaunch launch;
     memset(&launch, 0x55, sizeof launch);
-    PrepareCommand(launch, command.c_str(), destination.c_str(), kRundll32);
-    EXPECT_EQ(strlen(launch.file), kCommandLineSize - 2);
+    PrepareCommand(launch, command.c_str(), Wide(destination).c_str(), kRundll32);
+    EXPECT_EQ(wcslen(launch.file), kCommandLineSize - 2);
     EXPECT_EQ(launch.parameters, nullptr);
 }
 
@@ -103,20 +105,20 @@ TEST(CommandSplit, InfRunsThroughRundllWithItsShortPath) {
     struct InfCase {
         const char* command;
         bool rundll32;
-        const char* program;
+        std::string program;
         const char* entry;
     } cases[] = {
-        {"Driver Setup.INF", true, kRundll32, "setupapi,InstallHinfSection DefaultInstall 132 "},
+        {"Driver Setup.INF", true, Ansi(kRundll32), "setupapi,InstallHinfSection DefaultInstall 132 "},
         {"Driver Setup.INF", false, "rundll.exe", "setupx.dll,InstallHinfSection DefaultInstall 132 "},
     };
     for (const InfCase& c : cases) {
         SCOPED_TRACE(c.program);
         CommandLaunch launch;
-        PrepareCommand(launch, c.command, destination.c_str(), c.rundll32 ? kRundll32 : nullptr);
-        EXPECT_STREQ(launch.file, c.program);
-        EXPECT_STREQ(launch.folder, destination.c_str());
+        PrepareCommand(launch, c.command, Wide(destination).c_str(), c.rundll32 ? kRundll32 : nullptr);
+        EXPECT_EQ(Ansi(launch.file), c.program);
+        EXPECT_EQ(Ansi(launch.folder), destination);
         ASSERT_NE(launch.parameters, nullptr);
-        const std::string parameters = launch.parameters;
+        const std::string parameters = Ansi(launch.parameters);
         ASSERT_EQ(parameters.rfind(c.entry, 0), 0u) << parameters;
         const std::string shortPath = parameters.substr(strlen(c.entry));
         EXPECT_EQ(shortPath.find(' '), std::string::npos) << shortPath;
@@ -127,10 +129,10 @@ TEST(CommandSplit, InfRunsThroughRundllWithItsShortPath) {
 
     // Any case of the extension counts; a missing file has no short path.
     CommandLaunch launch;
-    PrepareCommand(launch, "missing.inf", destination.c_str(), kRundll32);
-    EXPECT_STREQ(launch.file, kRundll32);
-    EXPECT_STREQ(launch.parameters, "setupapi,InstallHinfSection DefaultInstall 132 ");
-    EXPECT_STREQ(launch.folder, destination.c_str());
+    PrepareCommand(launch, "missing.inf", Wide(destination).c_str(), kRundll32);
+    EXPECT_EQ(std::wstring(launch.file), kRundll32);
+    EXPECT_EQ(Ansi(launch.parameters), "setupapi,InstallHinfSection DefaultInstall 132 ");
+    EXPECT_EQ(Ansi(launch.folder), destination);
 }
 
 // ---- Installer windows -----------------------------------------------------------------
@@ -225,7 +227,7 @@ private:
 
 TEST(RunCommandWait, ReturnsOnlyOnceTheSetupWindowIsGone) {
     LateSetupWindow window(0, 3000);
-    RunCommand(QuickCommand().c_str(), OwnFolder().c_str(), true);
+    RunCommand(QuickCommand().c_str(), Wide(OwnFolder()).c_str(), true);
     EXPECT_TRUE(window.shown());
     EXPECT_TRUE(window.gone());
 }
@@ -233,14 +235,14 @@ TEST(RunCommandWait, ReturnsOnlyOnceTheSetupWindowIsGone) {
 TEST(RunCommandWait, AWindowThatAppearsAfterTheProgramEndedIsWaitedFor) {
     // The program ends well before the window shows; the search still finds it.
     LateSetupWindow window(1800, 2000);
-    RunCommand(QuickCommand().c_str(), OwnFolder().c_str(), true);
+    RunCommand(QuickCommand().c_str(), Wide(OwnFolder()).c_str(), true);
     EXPECT_TRUE(window.shown());
     EXPECT_TRUE(window.gone());
 }
 
 TEST(RunCommandWait, WithoutTheWaitFlagReturnsAtOnce) {
     LateSetupWindow window(0, 4000);
-    RunCommand(QuickCommand().c_str(), OwnFolder().c_str(), false);
+    RunCommand(QuickCommand().c_str(), Wide(OwnFolder()).c_str(), false);
     EXPECT_FALSE(window.gone());
 }
 
@@ -250,7 +252,10 @@ class ExtractedFiles : public ::testing::Test {
 protected:
     void SetUp() override { ReleaseExtractedFiles(); }
     void TearDown() override { ReleaseExtractedFiles(); }
-    static std::string Block() { return std::string(g_extractedFiles.paths, g_extractedFiles.size); }
+    // The list's units as bytes: every test path is ASCII.
+    static std::string Block() {
+        return std::string(g_extractedFiles.paths, g_extractedFiles.paths + g_extractedFiles.size);
+    }
 };
 
 TEST_F(ExtractedFiles, AppendsEachPathWithItsTerminatorInOrder) {
@@ -259,7 +264,7 @@ TEST_F(ExtractedFiles, AppendsEachPathWithItsTerminatorInOrder) {
     const std::vector<std::string> paths = {"C:\\Out\\one.txt", "C:\\Out\\sub\\two", longest, "C:\\Out\\3"};
     std::string expected;
     for (const std::string& path : paths) {
-        AppendExtractedFile(path.c_str());
+        AppendExtractedFile(win_test::Wide(path).c_str());
         expected += path;
         expected += '\0';
         ASSERT_NE(g_extractedFiles.paths, nullptr);
@@ -272,7 +277,7 @@ TEST_F(ExtractedFiles, GrowsOverManyPaths) {
     std::string expected;
     for (int i = 0; i < 20000; ++i) {
         const std::string path = "C:\\Out\\folder" + std::to_string(i % 97) + "\\file" + std::to_string(i);
-        AppendExtractedFile(path.c_str());
+        AppendExtractedFile(win_test::Wide(path).c_str());
         expected += path;
         expected += '\0';
     }
@@ -281,21 +286,21 @@ TEST_F(ExtractedFiles, GrowsOverManyPaths) {
 }
 
 TEST_F(ExtractedFiles, ReleaseEmptiesTheList) {
-    AppendExtractedFile("C:\\Out\\a");
+    AppendExtractedFile(L"C:\\Out\\a");
     ReleaseExtractedFiles();
     EXPECT_EQ(g_extractedFiles.paths, nullptr);
     EXPECT_EQ(g_extractedFiles.size, 0u);
     ReleaseExtractedFiles();  // a second release finds nothing to give back
-    AppendExtractedFile("C:\\Out\\b");
+    AppendExtractedFile(L"C:\\Out\\b");
     EXPECT_EQ(Block(), std::string("C:\\Out\\b\0", 9));
 }
 
 TEST_F(ExtractedFiles, TheCleanUpEndsTheListWithAnEmptyEntry) {
     ScratchFolder scratch;
     const std::string destination = scratch.path() + "\\";
-    AppendExtractedFile((destination + "gone-already.txt").c_str());
+    AppendExtractedFile(win_test::Wide(destination + "gone-already.txt").c_str());
     const size_t before = g_extractedFiles.size;
-    CleanUpExtractedFiles(destination.c_str(), 0);
+    CleanUpExtractedFiles(Wide(destination).c_str(), 0);
     ASSERT_EQ(g_extractedFiles.size, before + 1);
     EXPECT_EQ(g_extractedFiles.paths[before - 1], 0);
     EXPECT_EQ(g_extractedFiles.paths[before], 0);
@@ -390,11 +395,11 @@ TEST_P(CleanUp, RemovesWhatWasExtractedAndOnlyThat) {
     for (const std::string& item : c.before) Make(item);
     for (const std::string& file : c.listed) {
         Make(file);
-        AppendExtractedFile(Path(file).c_str());
+        AppendExtractedFile(win_test::Wide(Path(file)).c_str());
     }
     for (const std::string& item : c.readOnly) SetFileAttributesA(Path(item).c_str(), FILE_ATTRIBUTE_READONLY);
 
-    CleanUpExtractedFiles((destination_ + "\\").c_str(), c.temporary);
+    CleanUpExtractedFiles(Wide(destination_ + "\\").c_str(), c.temporary);
 
     for (const std::string& item : c.gone) EXPECT_FALSE(Exists(Path(item))) << "still there: '" << item << "'";
     for (const std::string& item : c.remain) EXPECT_TRUE(Exists(Path(item))) << "removed: '" << item << "'";
@@ -423,9 +428,9 @@ TEST(CleanUpNames, TrailBytesAreNotSeparatorsDbcs) {
     for (const std::string& file : files) {
         win_test::WriteFile(destination + file, "x");
         ASSERT_TRUE(Exists(destination + file)) << file;
-        AppendExtractedFile((destination + file).c_str());
+        AppendExtractedFile(win_test::Wide(destination + file).c_str());
     }
-    CleanUpExtractedFiles(destination.c_str(), 0);
+    CleanUpExtractedFiles(Wide(destination).c_str(), 0);
     for (const std::string& folder : folders) EXPECT_FALSE(Exists(destination + folder)) << folder;
     EXPECT_TRUE(Exists(destination + "a"));  // it held no file of its own
     ReleaseExtractedFiles();
@@ -441,10 +446,11 @@ TEST(CleanUpNames, FoldersPast65536ChangesGoToo) {
         CreateDirectoryA((destination + name).c_str(), nullptr);
         win_test::WriteFile(destination + name + "\\f.txt", "x");
     }
-    AppendExtractedFile((destination + "first\\f.txt").c_str());
-    for (int i = 1; i < 65536; ++i) AppendExtractedFile((destination + "m" + std::to_string(i) + "\\f").c_str());
-    AppendExtractedFile((destination + "last\\f.txt").c_str());
-    CleanUpExtractedFiles(destination.c_str(), 0);
+    AppendExtractedFile(win_test::Wide(destination + "first\\f.txt").c_str());
+    for (int i = 1; i < 65536; ++i)
+        AppendExtractedFile(win_test::Wide(destination + "m" + std::to_string(i) + "\\f").c_str());
+    AppendExtractedFile(win_test::Wide(destination + "last\\f.txt").c_str());
+    CleanUpExtractedFiles(Wide(destination).c_str(), 0);
     EXPECT_FALSE(Exists(destination + "first"));
     EXPECT_FALSE(Exists(destination + "last"));
     ReleaseExtractedFiles();
@@ -460,20 +466,20 @@ TEST(RemoveFolderTree, OnlyEmptyFoldersGoAndNeverTheRoot) {
     win_test::WriteFile(root + "t\\a\\keep.txt", "x");
     SetFileAttributesA((root + "t\\b\\c").c_str(), FILE_ATTRIBUTE_READONLY);
 
-    EXPECT_EQ(RemoveFolderTree((root + "t").c_str(), root.c_str()), 1);
+    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "t").c_str(), win_test::Wide(root).c_str()), 1);
     EXPECT_TRUE(Exists(root + "t\\a\\keep.txt"));  // files are never deleted
     EXPECT_TRUE(Exists(root + "t"));               // still holds a
     EXPECT_FALSE(Exists(root + "t\\b"));
     EXPECT_TRUE(Exists(root + "e"));
 
     // The root itself stays, however it is written.
-    EXPECT_EQ(RemoveFolderTree((root + "e").c_str(), (root + "E").c_str()), 1);
+    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "e").c_str(), win_test::Wide(root + "E").c_str()), 1);
     EXPECT_TRUE(Exists(root + "e"));
     EXPECT_FALSE(Exists(root + "e\\f"));
 
-    EXPECT_EQ(RemoveFolderTree((root + "missing").c_str(), root.c_str()), 0);
-    EXPECT_EQ(RemoveFolderTree((root + "t\\.").c_str(), root.c_str()), 0);
-    EXPECT_EQ(RemoveFolderTree("", root.c_str()), 0);
+    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "missing").c_str(), win_test::Wide(root).c_str()), 0);
+    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "t\\.").c_str(), win_test::Wide(root).c_str()), 0);
+    EXPECT_EQ(RemoveFolderTree(L"", win_test::Wide(root).c_str()), 0);
     EXPECT_TRUE(Exists(root + "t"));
 }
 

@@ -21,14 +21,16 @@ struct Applied {
     bool guardIntact;
 };
 
+// On the UTF-16 form, as the dialog works; texts given and read back in the code page.
 Applied Apply(const std::string& destination, const char* name, bool checked) {
-    char buffer[kPathSize + 16];
-    memset(buffer, '#', sizeof buffer);
-    strcpy(buffer, destination.c_str());
-    const bool changed = ApplyArchiveFolder(buffer, name, checked);
+    wchar_t buffer[kPathSize + 16];
+    for (wchar_t& unit : buffer) unit = L'#';
+    const std::wstring given = win_test::Wide(destination);
+    wcscpy(buffer, given.c_str());
+    const bool changed = ApplyArchiveFolder(buffer, win_test::Wide(name).c_str(), checked);
     bool guardIntact = true;
-    for (size_t i = kPathSize; i < sizeof buffer; ++i) guardIntact = guardIntact && buffer[i] == '#';
-    return {changed, std::string(buffer, strnlen(buffer, kPathSize)), guardIntact};
+    for (size_t i = kPathSize; i < std::size(buffer); ++i) guardIntact = guardIntact && buffer[i] == L'#';
+    return {changed, win_test::Ansi(std::wstring(buffer, wcsnlen(buffer, kPathSize)).c_str()), guardIntact};
 }
 
 TEST(CreateFolderCheckBox, AddsAndRemovesTheArchiveName) {
@@ -42,7 +44,7 @@ TEST(CreateFolderCheckBox, AddsAndRemovesTheArchiveName) {
         {"C:\\Out", true, "C:\\Out\\pack\\"},
         {"C:\\Out\\pack", false, "C:\\Out\\"},
         {"C:\\Out\\pack\\pack\\", false, "C:\\Out\\pack\\pack\\"},  // the first occurrence counts
-        // Bytes, not folders: the first occurrence is cut when no '\' follows it.
+        // Text, not folders: the first occurrence is cut when no '\' follows it.
         {"C:\\Backpack\\", false, "C:\\Back\\"},
         {"C:\\packpack\\", false, "C:\\"},
         {"C:\\pack\\sub\\", false, "C:\\pack\\sub\\"},
@@ -70,7 +72,7 @@ TEST(CreateFolderCheckBox, CheckingThenUncheckingRestoresTheFolder) {
     }
 }
 
-// The name is added only when the result, with its last '\', fits 259 bytes; otherwise
+// The name is added only when the result, with its last '\', fits 259 units; otherwise
 // nothing changes.
 TEST(CreateFolderCheckBox, NameThatDoesNotFitIsNotAdded) {
     const std::string fits = "C:\\" + std::string(250, 'd');  // 253 + '\' + 4 + '\' = 259

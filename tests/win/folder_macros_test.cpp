@@ -70,17 +70,17 @@ private:
     bool overridden_ = false;
 };
 
-// The destination buffer with guard bytes behind its 260, which must never change.
+// The destination buffer with guard units behind its 260, which must never change.
 struct Destination {
     static constexpr size_t kGuard = 32;
-    char bytes[kPathSize + kGuard];
+    wchar_t units[kPathSize + kGuard];
     Destination(const char* initial) {
-        memset(bytes, '#', sizeof bytes);
-        strcpy(bytes, initial);
+        for (wchar_t& unit : units) unit = L'#';
+        wcscpy(units, win_test::Wide(initial).c_str());
     }
     bool GuardIntact() const {
-        for (size_t i = kPathSize; i < sizeof bytes; ++i)
-            if (bytes[i] != '#') return false;
+        for (size_t i = kPathSize; i < std::size(units); ++i)
+            if (units[i] != L'#') return false;
         return true;
     }
 };
@@ -113,8 +113,9 @@ Expanded Expand(const std::string& given, uint32_t deleteAfterCommand = 0,
     block.deleteAfterCommand = deleteAfterCommand;
     Destination destination(before);
     FillStackBelowWithJunk();
-    const int result = ExpandDestination(destination.bytes, block, modulePath);
-    return {std::string(destination.bytes, strnlen(destination.bytes, kPathSize)), result, destination.GuardIntact()};
+    const int result = ExpandDestination(destination.units, block, win_test::Wide(modulePath).c_str());
+    return {win_test::Ansi(std::wstring(destination.units, wcsnlen(destination.units, kPathSize)).c_str()), result,
+            destination.GuardIntact()};
 }
 
 TEST(FolderMacros, EachMacroAndWhatFollowsIt) {
@@ -279,10 +280,10 @@ TEST(FolderMacros, ReadingTheBlockExpandsTheDestination) {
         win_test::WriteFile(folder / "sfx.exe", bytes + "PK\5\6");
         RunSettings settings = {};
         FILE* file = fopen((folder / "sfx.exe").c_str(), "rb");
-        const int result = ReadConfigurationBlock(file, 100, (folder / "sfx.exe").c_str(), settings);
+        const int result = ReadConfigurationBlock(file, 100, win_test::Wide(folder / "sfx.exe").c_str(), settings);
         fclose(file);
         EXPECT_EQ(result, c.result) << "command [" << c.command << "]";
-        const std::string destination = settings.config.destination;
+        const std::string destination = win_test::Ansi(settings.destination);
         EXPECT_EQ(c.result ? PrivatePrefix(destination) : destination, c.expected) << "command [" << c.command << "]";
     }
 }

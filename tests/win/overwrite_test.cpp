@@ -351,7 +351,8 @@ TEST_F(OverwriteDialog, Answers) {
         SCOPED_TRACE(c.what);
         g_settings.newerOnly = 0;
         g_received.clear();
-        const OverwriteRequest request = {path.c_str(), DosDateTime(2001, 2, 3, 4, 5, 6), DosDateTime(2003, 1, 2, 4, 5, 6), 3,
+        const std::wstring widePath = win_test::Wide(path);
+        const OverwriteRequest request = {widePath.c_str(), DosDateTime(2001, 2, 3, 4, 5, 6), DosDateTime(2003, 1, 2, 4, 5, 6), 3,
                                           1234};
         Seen seen;
         // Whole-wParam comparison: a notification code other than 0 is not a click; OK
@@ -375,7 +376,8 @@ TEST_F(OverwriteDialog, EnglishTexts) {
     const std::string path = folder_ / "report.txt";
     win_test::WriteFile(path, "old");
     Seen seen;
-    const OverwriteRequest request = {path.c_str(), DosDateTime(2001, 2, 3, 4, 5, 6), DosDateTime(2003, 1, 2, 4, 5, 6),
+    const std::wstring widePath = win_test::Wide(path);
+        const OverwriteRequest request = {widePath.c_str(), DosDateTime(2001, 2, 3, 4, 5, 6), DosDateTime(2003, 1, 2, 4, 5, 6),
                                       4294967295u, 1234};
     EXPECT_EQ(Answer(request, 7, seen), 7);
     EXPECT_EQ(seen.caption, "Confirm File Replace");
@@ -389,7 +391,8 @@ TEST_F(OverwriteDialog, JapaneseTexts) {
     const std::string path = folder_ / "report.txt";
     win_test::WriteFile(path, "old");
     Seen seen;
-    const OverwriteRequest request = {path.c_str(), DosDateTime(2001, 2, 3, 4, 5, 6), DosDateTime(2003, 1, 2, 4, 5, 6), 0,
+    const std::wstring widePath = win_test::Wide(path);
+        const OverwriteRequest request = {widePath.c_str(), DosDateTime(2001, 2, 3, 4, 5, 6), DosDateTime(2003, 1, 2, 4, 5, 6), 0,
                                       1234};
     EXPECT_EQ(Answer(request, 7, seen), 7);
     EXPECT_EQ(seen.caption, Ansi(L"ファイル上書きの確認"));
@@ -411,7 +414,7 @@ TEST_F(OverwriteDialog, TimeZeroLeavesTheLineEmpty) {
                  {0, 0, true, true}};
     for (const auto& c : cases) {
         Seen seen;
-        Answer({path.c_str(), c.existingTime, c.newTime, 77, 1234}, 6, seen);
+        Answer({win_test::Wide(path).c_str(), c.existingTime, c.newTime, 77, 1234}, 6, seen);
         EXPECT_EQ(seen.existing.empty(), c.existingEmpty) << seen.existing;
         EXPECT_EQ(seen.fresh.empty(), c.newEmpty) << seen.fresh;
     }
@@ -423,32 +426,34 @@ TEST_F(OverwriteDialog, ExistingFileIcon) {
     const std::string path = folder_ / "shown.txt";
     win_test::WriteFile(path, "old");
     Seen seen;
-    Answer({path.c_str(), 0, 0, 0, 0}, 7, seen);
+    Answer({win_test::Wide(path).c_str(), 0, 0, 0, 0}, 7, seen);
     ASSERT_NE(seen.existingIcon, nullptr);
     EXPECT_EQ(seen.newIcon, seen.existingIcon);
     ICONINFO info = {};
     EXPECT_FALSE(GetIconInfo(seen.existingIcon, &info)) << "the icon outlived the dialog";
 
     Seen none;
-    Answer({(folder_ / "missing\\none.txt").c_str(), 0, 0, 0, 0}, 7, none);
+    Answer({win_test::Wide(folder_ / "missing\\none.txt").c_str(), 0, 0, 0, 0}, 7, none);
     EXPECT_EQ(none.existingIcon, nullptr);
     EXPECT_EQ(none.newIcon, nullptr);
 }
 
-// The name line holds names of every length a path allows, and a name is never taken
-// for a format.
+// The name line holds names of every length a path allows, at any path length, and a
+// name is never taken for a format.
 TEST_F(OverwriteDialog, LongestNamesAndPercentSigns) {
     REQUIRE_ENGLISH();
     for (const std::string name : {std::string(255, 'n'), std::string("100%s %d %n %%.txt"), std::string(250, '%') + "%s.x"}) {
-        // A 259-byte path: the longest the worker builds.
-        const std::string path = "C:\\" + std::string(259 - 3 - name.size() - 1, 'd') + "\\" + name;
-        ASSERT_EQ(path.size(), 259u);
-        Seen seen;
-        EXPECT_EQ(Answer({path.c_str(), DosDateTime(2003, 1, 2, 4, 5, 6), DosDateTime(2003, 1, 2, 4, 5, 6), 1, 2}, 6,
-                         seen),
-                  6);
-        EXPECT_EQ(seen.name, "'" + name + "'");
-        EXPECT_EQ(seen.fresh, "2 Bytes\nModified: 01, 02, 2003,  04:05:06");
+        // Paths of 259 and of 400 characters: the name line shows the name alone, whole.
+        for (const size_t length : {259u, 400u}) {
+            const std::string path = "C:\\" + std::string(length - 3 - name.size() - 1, 'd') + "\\" + name;
+            Seen seen;
+            EXPECT_EQ(Answer({win_test::Wide(path).c_str(), DosDateTime(2003, 1, 2, 4, 5, 6),
+                              DosDateTime(2003, 1, 2, 4, 5, 6), 1, 2},
+                             6, seen),
+                      6);
+            EXPECT_EQ(seen.name, "'" + name + "'");
+            EXPECT_EQ(seen.fresh, "2 Bytes\nModified: 01, 02, 2003,  04:05:06");
+        }
     }
 }
 

@@ -7,13 +7,16 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/destination.h"
 #include "extract/worker.h"
 #include "paths/path_utils.h"
 #include "win_test_files.h"
 
+using win_test::Ansi;
 using win_test::ScratchFolder;
+using win_test::Wide;
 
 namespace {
 
@@ -28,9 +31,16 @@ std::string Apply(void (*operation)(char*), std::string text) {
     operation(buffer);
     return buffer;
 }
+// On the UTF-16 form; given and read back in the code page.
+std::string Apply(void (*operation)(wchar_t*), std::string text) {
+    wchar_t buffer[kPathSize] = {};
+    wcscpy(buffer, Wide(text).c_str());
+    operation(buffer);
+    return Ansi(buffer);
+}
 
-void Append(char* p) { AppendTrailingBackslash(p, kPathSize); }
-void Remove(char* p) { RemoveTrailingBackslash(p); }
+void Append(wchar_t* p) { AppendTrailingBackslash(p, kPathSize); }
+void Remove(wchar_t* p) { RemoveTrailingBackslash(p); }
 void Trim(char* p) { TrimTrailingBlanks(p); }
 void Strip(char* p) { StripParentReferences(p); }
 void Prepare(char* p) { PrepareEntryName(p); }
@@ -42,22 +52,21 @@ TEST(TrailingSeparator, AddedAndRemovedOnce) {
     EXPECT_EQ(Apply(Remove, "C:\\a\\"), "C:\\a");
     EXPECT_EQ(Apply(Remove, "C:\\a\\\\"), "C:\\a\\");
     EXPECT_EQ(Apply(Remove, ""), "");
-    char full[kPathSize];
-    memset(full, 'x', kPathSize - 1);
-    full[kPathSize - 1] = 0;  // 259 bytes: no room for one more
+    wchar_t full[kPathSize];
+    wmemset(full, L'x', kPathSize - 1);
+    full[kPathSize - 1] = 0;  // 259 units: no room for one more
     EXPECT_FALSE(AppendTrailingBackslash(full, kPathSize));
-    EXPECT_EQ(strlen(full), kPathSize - 1);
+    EXPECT_EQ(wcslen(full), kPathSize - 1);
     full[kPathSize - 2] = 0;  // 258: just room
     EXPECT_TRUE(AppendTrailingBackslash(full, kPathSize));
-    EXPECT_EQ(strlen(full), kPathSize - 1);
+    EXPECT_EQ(wcslen(full), kPathSize - 1);
 }
 
 TEST(TrailingSeparator, TrailByteIsNotASeparatorDbcs) {
     REQUIRE_CODE_PAGE_932();
     EXPECT_EQ(Apply(Append, std::string("C:\\") + kHyo), std::string("C:\\") + kHyo + "\\");
     EXPECT_EQ(Apply(Remove, std::string("C:\\") + kHyo), std::string("C:\\") + kHyo);
-    EXPECT_TRUE(EndsInTrailByte((std::string("C:\\") + kHyo).c_str(), 4));
-    EXPECT_FALSE(EndsInTrailByte((std::string("C:\\") + kHyo + "\\").c_str(), 5));
+    EXPECT_EQ(Apply(Remove, std::string("C:\\") + kHyo + "\\"), std::string("C:\\") + kHyo);
 }
 
 TEST(EntryNames, TrimAndSlashes) {
@@ -85,45 +94,93 @@ TEST(EntryNames, NoParentReferenceSurvives) {
     EXPECT_EQ(Apply(Strip, "....\\\\x"), "x");
 }
 
-// UTF-8 names in the system's code page: converted where it holds every character, refused
-// (never replaced by a look-alike, never cut) where it does not, in 1252 and in 932.
-struct Utf8Case {
-    const char* utf8;
-    const char* ansi;  // nullptr: refused
+// Entry names to UTF-16: UTF-8 names whatever the code page holds, names of the code page
+// as the A calls convert them, the text rules applied first; refused only when a UTF-8
+// name is not UTF-8 (shown then as it came).
+struct NameCase {
+    const char* bytes;
+    bool utf8;
+    const wchar_t* wide;  // nullptr: refused
 };
-void ExpectUtf8Names(const Utf8Case* cases, size_t count) {
+void ExpectEntryNames(const NameCase* cases, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         char name[kUtf8NameSize];
-        lstrcpynA(name, cases[i].utf8, sizeof name);
-        EXPECT_EQ(Utf8NameToAnsi(name), cases[i].ansi != nullptr) << cases[i].utf8;
-        if (cases[i].ansi) EXPECT_STREQ(name, cases[i].ansi);
-        EXPECT_LT(strlen(name), kPathSize);
+        lstrcpynA(name, cases[i].bytes, sizeof name);
+        wchar_t wide[kUtf8NameSize];
+        EXPECT_EQ(EntryNameToUtf16(name, cases[i].utf8, wide), cases[i].wide != nullptr) << cases[i].bytes;
+        if (cases[i].wide) EXPECT_EQ(std::wstring(wide), cases[i].wide) << cases[i].bytes;
     }
 }
 
-TEST(Utf8Names, InTheEnglishCodePage) {
+TEST(EntryNameConversion, InTheEnglishCodePage) {
     if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252";
-    const std::string longest(259, 'n');
-    const Utf8Case cases[] = {
-        {"plain.txt", "plain.txt"},
-        {"caf\xC3\xA9/na\xC3\xAFve.txt", "caf\xE9/na\xEFve.txt"},
-        {"\xE6\x97\xA5\xE6\x9C\xAC.txt", nullptr},       // 日本: not in 1252
-        {"a\xE2\x88\x95" "b", nullptr},                  // a division slash is no '/'
-        {"bad \xC3 byte", nullptr},                         // not UTF-8
-        {longest.c_str(), longest.c_str()},
-        {(longest + "\xC3\xA9").c_str(), nullptr},          // 260 bytes in 1252
+    const std::string longest(1023, 'n');
+    const std::wstring longestWide(longest.begin(), longest.end());
+    const NameCase cases[] = {
+        {"plain.txt", true, L"plain.txt"},
+        {"caf\xC3\xA9/na\xC3\xAFve.txt", true, L"caf\u00E9\\na\u00EFve.txt"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xB3\x87.txt", true, L"\u65E5\u672C\\\u8CC7.txt"},  // 1252 holds none
+        {"Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87.txt", true, L"Za\u017C\u00F3\u0142\u0107.txt"},
+        {"\xF0\x9F\x98\x80.txt", true, L"\U0001F600.txt"},                 // a surrogate pair
+        {"a\xE2\x88\x95" "b", true, L"a\u2215b"},                          // a division slash is no '/'
+        {"../../x/../y  ", true, L"x\\y"},                                 // the rules come first
+        {"bad \xC3 byte", true, nullptr},                                  // not UTF-8
+        {"caf\xE9 \x80.txt", false, L"caf\u00E9 \u20AC.txt"},             // 1252 bytes, as the A calls take them
+        {longest.c_str(), true, longestWide.c_str()},
     };
-    ExpectUtf8Names(cases, std::size(cases));
+    ExpectEntryNames(cases, std::size(cases));
 }
 
-TEST(Utf8Names, InTheJapaneseCodePageDbcs) {
+TEST(EntryNameConversion, InTheJapaneseCodePageDbcs) {
     REQUIRE_CODE_PAGE_932();
-    const Utf8Case cases[] = {
-        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xE8\xB3\x87\xE6\x96\x99.txt", "\x93\xFA\x96\x7B\x8C\xEA/\x8E\x91\x97\xBF.txt"},
-        {"\xE8\xA1\xA8/x", "\x95\x5C/x"},                 // 表: a trail byte 0x5C, then a separator
-        {"caf\xC3\xA9.txt", nullptr},                       // é: not in 932
+    const NameCase cases[] = {
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xE8\xB3\x87.txt", true, L"\u65E5\u672C\u8A9E\\\u8CC7.txt"},
+        {"caf\xC3\xA9.txt", true, L"caf\u00E9.txt"},                        // not in 932, taken all the same
+        {"\xED\x95\x9C\xEA\xB5\xAD.txt", true, L"\uD55C\uAD6D.txt"},   // Korean
+        {"\x93\xFA\x96\x7B/\x95\x5C", false, L"\u65E5\u672C\\\u8868"},  // 表 ends in 0x5C: no separator
+        {"\x83\x5C/x", false, L"\u30BD\\x"},
+        {"\x95/", false, L"\u8868"},  // '/' became '\\', the second byte of 表, as before
     };
-    ExpectUtf8Names(cases, std::size(cases));
+    ExpectEntryNames(cases, std::size(cases));
+}
+
+// Long forms: the path itself below MAX_PATH, its full form behind "\\?\" beyond.
+TEST(LongPathForm, PrefixedOnlyPastMaxPath) {
+    const std::wstring folder(250, L'f');
+    const std::wstring shortPath = L"C:\\" + std::wstring(255, L's');
+    EXPECT_EQ(LongPathForm(shortPath.c_str(), 0), shortPath.c_str());
+    const struct {
+        std::wstring path, form;
+    } cases[] = {
+        {L"C:\\" + folder + L"\\" + folder, L"\\\\?\\C:\\" + folder + L"\\" + folder},
+        {L"C:\\" + folder + L"\\x\\..\\" + folder, L"\\\\?\\C:\\" + folder + L"\\" + folder},
+        {L"\\\\srv\\share\\" + folder + L"\\" + folder, L"\\\\?\\UNC\\srv\\share\\" + folder + L"\\" + folder},
+        {L"\\\\?\\C:\\" + folder + L"\\..\\" + folder, L"\\\\?\\C:\\" + folder + L"\\..\\" + folder},
+    };
+    for (const auto& c : cases) EXPECT_EQ(std::wstring(LongPathForm(c.path.c_str(), 1)), c.form);
+}
+
+// The containment check on its own: strictly inside, by whole folder names.
+TEST(Containment, StrictlyInsideByWholeNames) {
+    const std::wstring deep = L"\\" + std::wstring(300, L'd') + L"\\x";
+    const struct {
+        const wchar_t* folder;
+        std::wstring path;
+        bool inside;
+    } cases[] = {
+        {L"C:\\a\\dest", L"C:\\a\\dest\\x", true},
+        {L"C:\\a\\dest\\", L"C:\\a\\dest\\sub\\x", true},
+        {L"C:\\a\\dest\\", L"C:\\a\\dest\\sub\\..\\x", true},
+        {L"C:\\a\\dest\\", L"C:\\a\\dest" + deep, true},
+        {L"C:\\a\\dest", L"C:\\a\\destination\\x", false},  // the same letters, another folder
+        {L"C:\\a\\dest", L"C:\\a\\dest.x", false},
+        {L"C:\\a\\dest", L"C:\\a\\dest", false},
+        {L"C:\\a\\dest\\", L"C:\\a\\dest\\", false},
+        {L"C:\\a\\dest\\", L"C:\\a\\dest\\.", false},
+        {L"C:\\a\\dest\\", L"C:\\a\\dest\\..\\x", false},
+        {L"C:\\a\\dest\\", L"C:\\a\\x\\dest\\y", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsInsideFolder(c.folder, c.path.c_str()), c.inside) << c.folder << L" " << c.path;
 }
 
 TEST(SplitPath, FolderAndName) {
@@ -140,37 +197,46 @@ TEST(SplitPath, FolderAndName) {
         {"", "", ""},
     };
     for (const Case& c : cases) {
-        char folder[kPathSize], name[kPathSize];
-        SplitPath(c.path, folder, name);
-        EXPECT_STREQ(folder, c.folder) << c.path;
-        EXPECT_STREQ(name, c.name) << c.path;
+        wchar_t folder[kPathSize], name[kPathSize];
+        SplitPath(Wide(c.path).c_str(), folder, name);
+        EXPECT_EQ(Ansi(folder), c.folder) << c.path;
+        EXPECT_EQ(Ansi(name), c.name) << c.path;
     }
 }
 
 TEST(SplitPath, TrailByteIsNotASeparatorDbcs) {
     REQUIRE_CODE_PAGE_932();
-    char folder[kPathSize], name[kPathSize];
-    SplitPath((std::string("C:\\") + kHyo + "\\x" + kSo).c_str(), folder, name);
-    EXPECT_EQ(std::string(folder), std::string("C:\\") + kHyo + "\\");
-    EXPECT_EQ(std::string(name), std::string("x") + kSo);
+    wchar_t folder[kPathSize], name[kPathSize];
+    SplitPath(Wide(std::string("C:\\") + kHyo + "\\x" + kSo).c_str(), folder, name);
+    EXPECT_EQ(Ansi(folder), std::string("C:\\") + kHyo + "\\");
+    EXPECT_EQ(Ansi(name), std::string("x") + kSo);
 }
 
 TEST(CreateFolderPath, CreatesEachMissingLevel) {
     ScratchFolder scratch;
-    EXPECT_EQ(CreateFolderPath((scratch / "a\\b\\c").c_str()), 1);
+    EXPECT_EQ(CreateFolderPath(Wide(scratch / "a\\b\\c").c_str()), 1);
     EXPECT_TRUE(win_test::Exists(scratch / "a\\b\\c"));
-    EXPECT_EQ(CreateFolderPath((scratch / "a\\b\\c\\").c_str()), 1);  // existing levels are fine
+    EXPECT_EQ(CreateFolderPath(Wide(scratch / "a\\b\\c\\").c_str()), 1);  // existing levels are fine
+}
+
+TEST(CreateFolderPath, PastMaxPath) {
+    ScratchFolder scratch;
+    const std::wstring level(120, L'v');
+    const std::wstring path = win_test::Wide(scratch.path()) + L"\\" + level + L"\\" + level + L"\\" + level;
+    EXPECT_EQ(CreateFolderPath(path.c_str()), 1);
+    EXPECT_NE(GetFileAttributesW(LongPathForm(path.c_str(), 0)), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(CreateFolderPath((path + L"\\").c_str()), 1);
 }
 
 TEST(CreateFolderPath, RefusesPathsWithoutARoot) {
-    for (const char* path : {"a\\b", "\\\\srv", "\\\\srv\\shr", "\\a\\b", ""}) EXPECT_EQ(CreateFolderPath(path), 0) << path;
+    for (const wchar_t* path : {L"a\\b", L"\\\\srv", L"\\\\srv\\shr", L"\\a\\b", L""}) EXPECT_EQ(CreateFolderPath(path), 0) << path;
 }
 
 TEST(CreateFolderPath, DoubleByteLevelsDbcs) {
     REQUIRE_CODE_PAGE_932();
     ScratchFolder scratch;
     const std::string path = scratch / (std::string(kHyo) + "\\" + kSo);
-    EXPECT_EQ(CreateFolderPath(path.c_str()), 1);
+    EXPECT_EQ(CreateFolderPath(Wide(path).c_str()), 1);
     EXPECT_TRUE(win_test::Exists(path));
     WIN32_FIND_DATAA found;  // one level made, named by the whole character, never cut at its trail byte
     HANDLE search = FindFirstFileA((scratch / "*").c_str(), &found);
@@ -190,13 +256,22 @@ protected:
     }
     OutputKind Build(const std::string& entryName) {
         strcpy(name, entryName.c_str());
-        PrepareEntryName(name);
-        return BuildOutputPath(destination.c_str(), name, output);
+        wchar_t wide[kUtf8NameSize];
+        EntryNameToUtf16(name, false, wide);
+        const OutputKind kind = BuildOutputPath(win_test::Wide(destination).c_str(), wide, output.data());
+        AnsiOutput();
+        return kind;
+    }
+    void AnsiOutput() {
+        char ansi[kPathSize * 2] = {};
+        WideCharToMultiByte(CP_ACP, 0, output.data(), -1, ansi, sizeof ansi - 1, nullptr, nullptr);
+        outputText = ansi;
     }
     ScratchFolder scratch;
     std::string destination;
-    char name[kPathSize];
-    char output[kPathSize];
+    char name[kUtf8NameSize];
+    std::vector<wchar_t> output = std::vector<wchar_t>(kLongPathSize);
+    std::string outputText;  // `output` in the code page
 };
 
 TEST_F(OutputPath, PlacesEntriesUnderTheDestination) {
@@ -222,30 +297,33 @@ TEST_F(OutputPath, PlacesEntriesUnderTheDestination) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Build(c.name), c.kind) << c.name;
-        if (c.output) EXPECT_EQ(std::string(output), destination + c.output) << c.name;
+        if (c.output) EXPECT_EQ(outputText, destination + c.output) << c.name;
     }
     EXPECT_TRUE(win_test::Exists(destination + "dir\\sub"));
     EXPECT_TRUE(win_test::Exists(destination + "abs"));
 }
 
-TEST_F(OutputPath, RefusesPathsLongerThanTheirBuffer) {
-    const size_t room = kPathSize - 1 - destination.size();
-    EXPECT_EQ(Build(std::string(room, 'n')), OutputKind::File);
-    EXPECT_EQ(strlen(output), kPathSize - 1);
-    EXPECT_EQ(Build(std::string(room + 1, 'n')), OutputKind::InvalidName);
-    EXPECT_EQ(Build(std::string(room - 2, 'd') + "/" + "xy"), OutputKind::InvalidName);
-    EXPECT_FALSE(win_test::Exists(destination + std::string(room - 2, 'd')));  // nothing created for it
+TEST_F(OutputPath, PathsPastMaxPathUpToTheirBuffer) {
+    const std::string level(100, 'l');
+    EXPECT_EQ(Build(level + "/" + level + "/" + level + "/x.txt"), OutputKind::File);
+    EXPECT_EQ(outputText, destination + level + "\\" + level + "\\" + level + "\\x.txt");
+    HANDLE file = CreateFileW(LongPathForm(output.data(), 0), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    const std::wstring wideDestination = win_test::Wide(destination);
+    const std::wstring tooLong = L"d\\" + std::wstring(kLongPathSize - wideDestination.size() - 2, L'n');
+    EXPECT_EQ(BuildOutputPath(wideDestination.c_str(), tooLong.c_str(), output.data()), OutputKind::InvalidName);
+    EXPECT_FALSE(win_test::Exists(destination + "d"));  // nothing created for it
 }
 
 TEST_F(OutputPath, FolderThatCannotBeMadeStops) {
-    strcpy(name, "sub\\x.txt");
-    EXPECT_EQ(BuildOutputPath("B:\\nowhere\\", name, output), OutputKind::FolderFailed);
+    EXPECT_EQ(BuildOutputPath(L"B:\\nowhere\\", L"sub\\x.txt", output.data()), OutputKind::FolderFailed);
 }
 
 TEST_F(OutputPath, DoubleByteNamesDbcs) {
     REQUIRE_CODE_PAGE_932();
     EXPECT_EQ(Build(std::string(kHyo) + "/" + kSo), OutputKind::File);
-    EXPECT_EQ(std::string(output), destination + kHyo + "\\" + kSo);
+    EXPECT_EQ(outputText, destination + kHyo + "\\" + kSo);
     EXPECT_TRUE(win_test::Exists(destination + kHyo));
     EXPECT_EQ(Build(std::string(kSo) + "/"), OutputKind::Folder);
     EXPECT_TRUE(win_test::Exists(destination + kSo));
@@ -271,17 +349,20 @@ void ExpectNothingEscapes(const char* alphabet, size_t alphabetSize, int names, 
     const std::string levels[] = {scratch.path(), scratch / "l1", scratch / "l1\\l2"};
     const char* nextLevel[] = {"l1", "l2", "dest"};
     const std::string destination = scratch / "l1\\l2\\dest\\";
-    CreateFolderPath(destination.c_str());
+    CreateFolderPath(Wide(destination).c_str());
+    const std::wstring wideDestination = win_test::Wide(destination);
+    std::vector<wchar_t> output(kLongPathSize);
     std::mt19937 random(seed);
     for (int i = 0; i < names; ++i) {
-        char name[kPathSize] = {};
+        char name[kUtf8NameSize] = {};
         const size_t length = 1 + random() % 24;
         for (size_t k = 0; k < length; ++k) name[k] = alphabet[random() % alphabetSize];
         const std::string original = name;
-        PrepareEntryName(name);
-        char output[kPathSize];
-        if (BuildOutputPath(destination.c_str(), name, output) == OutputKind::File) {
-            if (FILE* file = fopen(output, "wb")) fclose(file);
+        wchar_t wide[kUtf8NameSize];
+        EntryNameToUtf16(name, false, wide);
+        if (BuildOutputPath(wideDestination.c_str(), wide, output.data()) == OutputKind::File) {
+            HANDLE file = CreateFileW(output.data(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         }
         std::string outside;
         for (int level = 0; level < 3; ++level) ListOutside(levels[level], nextLevel[level], outside);
@@ -326,17 +407,17 @@ TEST(Destination, ResolvesAgainstTheArchiveFolder) {
         {"C:\\a:b", Resolution::Settled, "C:\\a:b"},  // the colon is not refused here
     };
     for (const Case& c : cases) {
-        char destination[kPathSize];
-        strcpy(destination, c.given);
-        EXPECT_EQ(ResolveDestination(destination, base), c.resolution) << c.given;
-        EXPECT_STREQ(destination, c.result) << c.given;
+        wchar_t destination[kPathSize];
+        wcscpy(destination, Wide(c.given).c_str());
+        EXPECT_EQ(ResolveDestination(destination, Wide(base).c_str()), c.resolution) << c.given;
+        EXPECT_EQ(Ansi(destination), c.result) << c.given;
     }
 }
 
 TEST(Destination, RefusesWhatWouldNotFit) {
     const std::string base = "C:\\" + std::string(250, 'b') + "\\";
-    char destination[kPathSize] = "twelve-bytes";
-    EXPECT_EQ(ResolveDestination(destination, base.c_str()), Resolution::TooLong);
+    wchar_t destination[kPathSize] = L"twelve-units";
+    EXPECT_EQ(ResolveDestination(destination, Wide(base).c_str()), Resolution::TooLong);
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ TEST(CommandTail, StepsOverTheProgramNameAndTheBlanksAfterIt) {
         {"C:\\\x95\x5c\\x.exe /H", "/H"},  // a double-byte name stays one word
         {"", ""},
     };
-    for (const Case& c : cases) EXPECT_STREQ(FindCommandTail(c.commandLine), c.tail) << c.commandLine;
+    for (const Case& c : cases)
+        EXPECT_EQ(win_test::Ansi(FindCommandTail(win_test::Wide(c.commandLine).c_str())), c.tail) << c.commandLine;
 }
 
 // The forms of the command line, with real files so that the search for the archive can
@@ -51,11 +52,12 @@ protected:
         return text;
     }
 
-    int Parse(const std::string& tail) { return ParseCommandLine(Expand(tail).c_str(), archive, settings); }
+    // The tail as the UTF-16 command line gives it.
+    int Parse(const std::string& tail) { return ParseCommandLine(win_test::Wide(Expand(tail)).c_str(), archive, settings); }
 
     ScratchFolder folder;
     RunSettings settings;
-    char archive[kPathSize];
+    wchar_t archive[kPathSize];
 };
 
 TEST_F(CommandLine, ChoosesArchiveAndDestinationInEveryForm) {
@@ -93,8 +95,8 @@ TEST_F(CommandLine, ChoosesArchiveAndDestinationInEveryForm) {
         SetUp();
         SCOPED_TRACE(c.tail);
         EXPECT_EQ(Parse(c.tail), c.result);
-        EXPECT_EQ(std::string(archive), Expand(c.archive));
-        EXPECT_EQ(std::string(settings.config.destination), Expand(c.destination));
+        EXPECT_EQ(win_test::Ansi(archive), Expand(c.archive));
+        EXPECT_EQ(win_test::Ansi(settings.destination), Expand(c.destination));
         EXPECT_EQ(std::string(settings.config.command), Expand(c.command));
     }
 }
@@ -146,9 +148,9 @@ TEST_F(CommandLine, UnattendedSwitchesTakeEffectBesideTheOthers) {
         SetUp();
         SCOPED_TRACE(c.tail);
         EXPECT_EQ(Parse(c.tail), c.result);
-        EXPECT_EQ(std::string(archive), Expand(c.archive));
-        EXPECT_EQ(std::string(settings.installFolder), Expand(c.installFolder));
-        EXPECT_EQ(settings.config.destination[0], 0);
+        EXPECT_EQ(win_test::Ansi(archive), Expand(c.archive));
+        EXPECT_EQ(win_test::Ansi(settings.installFolder), Expand(c.installFolder));
+        EXPECT_EQ(settings.destination[0], 0);
         EXPECT_EQ(settings.quietMode, c.quiet);
     }
 }
@@ -164,7 +166,7 @@ TEST_F(CommandLine, RefusesWhatDoesNotFitItsBuffer) {
     const std::string folder259 = "C:\\" + std::string(256, 'f');
     SetUp();
     EXPECT_EQ(Parse("/T:" + folder259), 1);
-    EXPECT_EQ(std::string(settings.installFolder), folder259);
+    EXPECT_EQ(win_test::Ansi(settings.installFolder), folder259);
     SetUp();
     EXPECT_EQ(Parse("/T:" + folder259 + "f"), 0);
     EXPECT_EQ(settings.installFolder[0], 0);
@@ -181,7 +183,7 @@ TEST_F(CommandLine, RefusesWhatDoesNotFitItsBuffer) {
     SetUp();
     const std::string longDestination = folder / std::string(259 - folder.path().size(), 'd');
     EXPECT_EQ(Parse("\"{A}\" \"" + longDestination + "\""), 0);
-    EXPECT_EQ(settings.config.destination[0], 0);
+    EXPECT_EQ(settings.destination[0], 0);
 }
 
 // A self-extracting file's tail: the block at a known offset, then whatever follows.
@@ -202,7 +204,7 @@ protected:
         bytes += after;
         win_test::WriteFile(folder / "sfx.exe", bytes);
         FILE* file = fopen((folder / "sfx.exe").c_str(), "rb");
-        const int result = ReadConfigurationBlock(file, kOffset, (folder / "sfx.exe").c_str(), settings);
+        const int result = ReadConfigurationBlock(file, kOffset, win_test::Wide(folder / "sfx.exe").c_str(), settings);
         position = ftell(file);
         fclose(file);
         return result;
@@ -210,7 +212,7 @@ protected:
 
     void SetSwitches() {
         strcpy(settings.config.command, "switch.exe");
-        strcpy(settings.config.destination, "C:\\from-switch");
+        wcscpy(settings.destination, L"C:\\from-switch");
         settings.config.overwriteWithoutAsking = 1;
         settings.config.skipDestinationDialog = 1;
         settings.config.deleteAfterCommand = 1;
@@ -231,7 +233,7 @@ TEST_F(ConfigurationBlock, ValidBlockReplacesEverySwitchFieldByField) {
     strcpy(block.questionTitle, "Title");
     strcpy(block.questionText, "Go?");
     Read();
-    EXPECT_STREQ(settings.config.destination, "C:\\from-block");
+    EXPECT_EQ(win_test::Ansi(settings.destination), "C:\\from-block");
     EXPECT_STREQ(settings.config.command, "");  // an empty command replaces the switch's
     EXPECT_EQ(settings.config.overwriteWithoutAsking, 0u);
     EXPECT_EQ(settings.config.skipDestinationDialog, 0u);
@@ -249,21 +251,21 @@ TEST_F(ConfigurationBlock, InstallFolderBeatsTheBlocksDestinationAndTakesItsMacr
     strcpy(block.command, "setup.exe");
     block.deleteAfterCommand = 1;
     EXPECT_EQ(Read(), 1);  // the block alone would make a private %temp% folder
-    strcpy(settings.installFolder, "C:\\from-switch");
-    EXPECT_EQ(ApplyInstallFolder("C:\\sfx.exe", settings), 0);
-    EXPECT_STREQ(settings.config.destination, "C:\\from-switch");
+    wcscpy(settings.installFolder, L"C:\\from-switch");
+    EXPECT_EQ(ApplyInstallFolder(L"C:\\sfx.exe", settings), 0);
+    EXPECT_EQ(win_test::Ansi(settings.destination), "C:\\from-switch");
 
     char windows[kPathSize];
     GetWindowsDirectoryA(windows, kPathSize);
-    strcpy(settings.installFolder, "%WinDir%\\tool");
-    EXPECT_EQ(ApplyInstallFolder("C:\\sfx.exe", settings), 0);
-    EXPECT_EQ(std::string(settings.config.destination), std::string(windows) + "\\tool");
+    wcscpy(settings.installFolder, L"%WinDir%\\tool");
+    EXPECT_EQ(ApplyInstallFolder(L"C:\\sfx.exe", settings), 0);
+    EXPECT_EQ(win_test::Ansi(settings.destination), std::string(windows) + "\\tool");
 }
 
 TEST_F(ConfigurationBlock, EmptyDestinationLeavesTheSwitchesDestination) {
     SetSwitches();
     Read();
-    EXPECT_STREQ(settings.config.destination, "C:\\from-switch");
+    EXPECT_EQ(win_test::Ansi(settings.destination), "C:\\from-switch");
 }
 
 TEST_F(ConfigurationBlock, EmptyCommandClearsDeleteAfterCommand) {
@@ -293,7 +295,7 @@ TEST_F(ConfigurationBlock, InvalidBlockLeavesTheSwitches) {
         bytes.append(reinterpret_cast<const char*>(&block), sizeof block - c.cut);
         win_test::WriteFile(folder / "sfx.exe", bytes);
         FILE* file = fopen((folder / "sfx.exe").c_str(), "rb");
-        ReadConfigurationBlock(file, kOffset, "", settings);
+        ReadConfigurationBlock(file, kOffset, L"", settings);
         EXPECT_EQ(ftell(file), 0) << c.what;
         fclose(file);
         EXPECT_STREQ(settings.config.command, "switch.exe") << c.what;

@@ -62,6 +62,20 @@ private:
     std::string path_;
 };
 
+// `ansi` as the A calls take it: converted from the system code page.
+inline std::wstring Wide(const std::string& ansi) {
+    std::wstring wide(ansi.size() + 1, L'\0');
+    wide.resize(size_t(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], int(wide.size())) - 1));
+    return wide;
+}
+
+// `wide` in the system code page, as the A calls give it.
+inline std::string Ansi(const wchar_t* wide) {
+    std::string ansi(2 * wcslen(wide) + 1, '\0');
+    ansi.resize(size_t(WideCharToMultiByte(CP_ACP, 0, wide, -1, &ansi[0], int(ansi.size()), nullptr, nullptr) - 1));
+    return ansi;
+}
+
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     FILE* file = fopen(path.c_str(), "wb");
     if (!file) return;

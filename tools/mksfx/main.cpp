@@ -192,7 +192,7 @@ int BuildFromTree(const Options& o, const std::vector<uint8_t>& stub, const Conf
                   const std::string& stubPath) {
     std::vector<PackItem> items;
     std::vector<std::string> errors;
-    if (!GatherItems(o.inputs, o.destination.value, items, errors)) {
+    if (!GatherItems(o.inputs, items, errors)) {
         PrintErrors(errors);
         PrintError("nothing written");
         return kExitFailure;

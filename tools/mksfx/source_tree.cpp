@@ -12,8 +12,6 @@ namespace {
 
 constexpr char kForbiddenNameCharacters[] = ":;*?\"<>|\\";
 constexpr size_t kLongestStoredName = 259;  // the stub's reader keeps no more
-constexpr size_t kLongestOutputPath = 259;  // destination, separator and name
-constexpr size_t kShortestFolder = 3;       // "C:\": no destination is shorter
 
 // ---- names ---------------------------------------------------------------------------
 
@@ -47,18 +45,6 @@ bool IsValidUtf8(const std::string& text, size_t& characters) {
     return true;
 }
 
-// The least the destination can take of an output path: a folder macro stands for at
-// least a drive and its separator.
-size_t ShortestDestination(const std::string& destination) {
-    std::string rest = destination;
-    if (rest.size() > 1 && rest[0] == '%') {
-        const size_t close = rest.find('%', 1);
-        rest = close == std::string::npos ? std::string() : rest.substr(close + 1);
-    }
-    const size_t length = rest.size() + (rest.empty() || rest.back() == '\\' ? 0 : 1);
-    return std::max(length, kShortestFolder);
-}
-
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
 // ---- walking -------------------------------------------------------------------------
@@ -78,8 +64,7 @@ bool IsWithin(const fs::path& path, const fs::path& folder) {
 
 class Gatherer {
   public:
-    Gatherer(const std::string& destination, std::vector<PackItem>& items, std::vector<std::string>& errors)
-        : destination_(destination), items_(items), errors_(errors) {}
+    Gatherer(std::vector<PackItem>& items, std::vector<std::string>& errors) : items_(items), errors_(errors) {}
 
     void AddPath(const std::string& given) {
         const fs::path path(given);
@@ -125,7 +110,7 @@ class Gatherer {
             errors_.push_back("cannot read " + source.string() + ": " + ec.message());
             return;
         }
-        const std::string problem = NameProblem(name, destination_);
+        const std::string problem = NameProblem(name);
         if (!problem.empty()) {
             errors_.push_back(problem);
             return;
@@ -173,14 +158,13 @@ class Gatherer {
         if (ec) errors_.push_back("cannot read " + folder.string() + ": " + ec.message());
     }
 
-    const std::string& destination_;
     std::vector<PackItem>& items_;
     std::vector<std::string>& errors_;
 };
 
 }  // namespace
 
-std::string NameProblem(const std::string& name, const std::string& destination) {
+std::string NameProblem(const std::string& name) {
     size_t characters = 0;
     if (name.empty()) return "an empty name";
     if (!IsValidUtf8(name, characters)) return Quoted(name) + ": the name is not valid UTF-8";
@@ -191,17 +175,13 @@ std::string NameProblem(const std::string& name, const std::string& destination)
     if (name.size() > kLongestStoredName)
         return Quoted(name) + ": the name has " + std::to_string(name.size()) + " bytes; the stub reads " +
                std::to_string(kLongestStoredName) + " at most";
-    // Every code page takes at least one byte per character.
-    if (ShortestDestination(destination) + characters > kLongestOutputPath)
-        return Quoted(name) + ": the output path would be longer than " + std::to_string(kLongestOutputPath) +
-               " bytes";
+    // No output path limit: the stub writes paths of any length Windows allows.
     return std::string();
 }
 
-bool GatherItems(const std::vector<std::string>& paths, const std::string& destination, std::vector<PackItem>& items,
-                 std::vector<std::string>& errors) {
+bool GatherItems(const std::vector<std::string>& paths, std::vector<PackItem>& items, std::vector<std::string>& errors) {
     items.clear();
-    Gatherer gatherer(destination, items, errors);
+    Gatherer gatherer(items, errors);
     for (const std::string& path : paths) gatherer.AddPath(path);
     std::sort(items.begin(), items.end(), [](const PackItem& a, const PackItem& b) { return a.name < b.name; });
     for (size_t i = 1; i < items.size(); ++i)

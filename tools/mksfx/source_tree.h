@@ -25,11 +25,9 @@ struct PackItem {
 
 // Gathers the items under `paths`, sorted by name, byte for byte. False with one line
 // per problem in `errors` (unreadable paths, links that leave their folder, names the
-// stub would refuse, two sources of one name). `destination` is the block's default
-// destination, which counts towards the length of each output path.
-bool GatherItems(const std::vector<std::string>& paths, const std::string& destination, std::vector<PackItem>& items,
-                 std::vector<std::string>& errors);
+// stub would refuse, two sources of one name).
+bool GatherItems(const std::vector<std::string>& paths, std::vector<PackItem>& items, std::vector<std::string>& errors);
 
-// Why the stub would refuse `name` (as stored, a folder's without its last '/') under
-// `destination`; empty when it would not.
-std::string NameProblem(const std::string& name, const std::string& destination);
+// Why the stub would refuse `name` (as stored, a folder's without its last '/'); empty
+// when it would not.
+std::string NameProblem(const std::string& name);

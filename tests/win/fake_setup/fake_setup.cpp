@@ -3,7 +3,7 @@
 // one line each:
 //
 //   args=TAIL          its command-line tail, as it was given
-//   folder=FOLDER      its working folder
+//   folder=FOLDER      its working folder, in UTF-8
 //
 // then acts on the words of the tail, in order:
 //
@@ -120,8 +120,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const std::string tail = Tail();
     if (tail == "--setup-window") return ShowSetupWindow(instance);
 
-    char folder[MAX_PATH] = {};
-    GetCurrentDirectoryA(sizeof folder, folder);
+    // In UTF-8, so that a folder of any script shows whole.
+    wchar_t wide[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, wide);
+    char folder[4 * MAX_PATH] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, folder, sizeof folder, nullptr, nullptr);
     Log("args=" + tail);
     Log(std::string("folder=") + folder);
 
