@@ -23,11 +23,7 @@ void CheckEntry(const EntryRecord& entry) {
     Require(entry.method <= 9 && entry.method != 7);
     const char* end = static_cast<const char*>(memchr(entry.name, 0, kUtf8NameSize));
     Require(end != nullptr);
-    if (!entry.utf8Name) {
-        Require(entry.nameLength <= 260);
-        const size_t kept = entry.nameLength < kNameSize - 1 ? entry.nameLength : kNameSize - 1;
-        Require(end == entry.name + kept);
-    }
+    if (!entry.utf8Name) Require(end == entry.name + entry.nameLength);  // whole, never cut
     Require((entry.attributes & ~0xF7u) == 0);
 }
 

@@ -65,13 +65,20 @@ extern ZipReader g_reader;
 // then runs no command on what was extracted.
 extern int g_failedEntries;
 
-// Extracted-file list: the zero-terminated full paths of the files extracted and verified,
-// one after another in the order written; `size` counts every unit, terminators included.
-// One heap block, null until the first path. Appended by the worker only when delete
-// after command is set; walked by the clean-up and released by the main thread after the
-// worker ended.
-struct ExtractedFileList {
+// A list of full paths: zero-terminated, one after another in the order added; `size`
+// counts every unit, terminators included. One heap block, null until the first path.
+struct PathList {
     wchar_t* paths;  // UTF-16, as the worker wrote them
     size_t size;
 };
-extern ExtractedFileList g_extractedFiles;
+
+// Extracted-file list: the files extracted and verified, in the order written. Appended
+// by the worker only when delete after command is set; walked by the clean-up and released
+// by the main thread after the worker ended.
+extern PathList g_extractedFiles;
+
+// The folders this run made, each ending in '\' (CreateFolderPath appends every level it
+// creates: the worker's, and the destination that the Run driver makes). A folder entry
+// gives its time and attributes to these only, never to a folder that was there before.
+// Released with the extracted-file list.
+extern PathList g_createdFolders;

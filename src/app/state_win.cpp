@@ -8,4 +8,5 @@ volatile int g_cancelState;
 HWND g_progressWindow;
 ZipReader g_reader;
 int g_failedEntries;
-ExtractedFileList g_extractedFiles;
+PathList g_extractedFiles;
+PathList g_createdFolders;

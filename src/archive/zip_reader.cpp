@@ -230,13 +230,10 @@ uint64_t FindSignature(FILE* file, uint64_t from, uint64_t limit, uint8_t a, uin
     entry.utf8Name = (entry.flags & kFlagUtf8) != 0;
 
     if (entry.method > 9 || entry.method == 7) return false;
-    // A UTF-8 name may take up to three bytes a character where the code page takes two.
-    const size_t limit = entry.utf8Name ? kUtf8NameSize - 1 : kStoredNameLimit;
-    if (entry.nameLength > limit || !ReadAll(file, stored, entry.nameLength)) return false;
-    const size_t kept = entry.utf8Name || entry.nameLength < kNameSize ? entry.nameLength : kNameSize - 1;
-    memcpy(entry.name, stored, kept);
-    entry.name[kept] = 0;
-    if (strlen(entry.name) != kept) return false;
+    if (entry.nameLength > kLongestName || !ReadAll(file, stored, entry.nameLength)) return false;
+    memcpy(entry.name, stored, entry.nameLength);
+    entry.name[entry.nameLength] = 0;
+    if (strlen(entry.name) != entry.nameLength) return false;
     const uint32_t storedNameCrc = UpdateCrc(0, reinterpret_cast<const uint8_t*>(stored), entry.nameLength);
 
     Extras extras;

@@ -14,9 +14,10 @@
 #include <stdint.h>
 #include <stdio.h>
 
-constexpr size_t kNameSize = 260;          // a name as the stub uses it, terminator included
-constexpr size_t kStoredNameLimit = 260;   // a longer stored name (not UTF-8) refuses the header
-constexpr size_t kUtf8NameSize = 1024;     // UTF-8 names: up to 1023 bytes before conversion
+// Stored names are taken whole or not at all, UTF-8 or not: up to 1023 bytes, a longer one
+// refuses the header. None is ever cut, so no cut can make a name another entry's.
+constexpr size_t kUtf8NameSize = 1024;
+constexpr size_t kLongestName = kUtf8NameSize - 1;
 constexpr uint32_t kFlagEncrypted = 0x0001;
 constexpr uint32_t kFlagImplode8K = 0x0002;
 constexpr uint32_t kFlagImplodeLiteralTree = 0x0004;
@@ -42,8 +43,8 @@ struct EntryRecord {
     uint64_t compressedSize;  // lowered by 12 once a password opened an encrypted entry
     uint64_t uncompressedSize;
     // The name holds UTF-8 (flag bit 11, or an Info-ZIP Unicode Path field that matched
-    // the stored name): up to 1023 bytes, for the program around the reader to convert.
-    // Otherwise the stored bytes, at most 259 of them.
+    // the stored name), or else the stored bytes of the code page: up to 1023 bytes either
+    // way, for the program around the reader to convert.
     bool utf8Name;
     char name[kUtf8NameSize];
 

@@ -245,7 +245,8 @@ bool ExtractEntry(Worker& w) {
             ShowNameMessage(nullptr, IDS_INVALID_FILENAME, w.name, MB_ICONWARNING);
             return true;
         case OutputKind::Folder:
-            SettleFolder(w);
+            // A folder that was there before the run is the user's: it keeps what it has.
+            if (ListsPath(g_createdFolders, w.output)) SettleFolder(w);
             return true;
         case OutputKind::File:
             break;

@@ -11,6 +11,11 @@
 
 size_t WideLength(const wchar_t* text);
 
+// Appends `path` to `list`; a path that finds no memory is left out.
+void AppendPath(PathList& list, const wchar_t* path);
+// True when `list` holds `path`.
+bool ListsPath(const PathList& list, const wchar_t* path);
+
 // The full path of `name` in the system folder, or in the Windows folder with
 // `windowsFolder`, into `out` (kPathSize). Programs and libraries are started by these
 // paths: never found beside the self-extracting file, where anyone may have put one.

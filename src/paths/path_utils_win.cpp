@@ -7,6 +7,7 @@
 // any folder is created.
 #include "paths/path_utils.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 bool SystemFilePath(wchar_t* out, const wchar_t* name, bool windowsFolder) {
@@ -104,6 +105,21 @@ const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set) {
     return nullptr;
 }
 
+void AppendPath(PathList& list, const wchar_t* path) {
+    const size_t length = WideLength(path) + 1;
+    wchar_t* grown = static_cast<wchar_t*>(realloc(list.paths, (list.size + length) * sizeof(wchar_t)));
+    if (!grown) return;
+    list.paths = grown;  // the block may have moved
+    memcpy(list.paths + list.size, path, length * sizeof(wchar_t));
+    list.size += length;
+}
+
+bool ListsPath(const PathList& list, const wchar_t* path) {
+    for (size_t at = 0; at < list.size; at += WideLength(list.paths + at) + 1)
+        if (lstrcmpW(list.paths + at, path) == 0) return true;
+    return false;
+}
+
 int CreateFolderPath(const wchar_t* path) {
     static wchar_t s_levels[kLongPathSize];  // one thread at a time
     size_t length = WideLength(path);
@@ -132,7 +148,11 @@ int CreateFolderPath(const wchar_t* path) {
         const wchar_t kept = wide[separator + 1];
         wide[separator + 1] = 0;
         const wchar_t* level = LongPathForm(wide, 0);
-        const bool exists = GetFileAttributesW(level) != INVALID_FILE_ATTRIBUTES || CreateDirectoryW(level, nullptr);
+        bool exists = GetFileAttributesW(level) != INVALID_FILE_ATTRIBUTES;
+        if (!exists && CreateDirectoryW(level, nullptr)) {
+            exists = true;
+            AppendPath(g_createdFolders, wide);
+        }
         wide[separator + 1] = kept;
         if (!exists) return 0;
         const wchar_t* next = FindAnyOf(wide + separator + 1, L"\\");

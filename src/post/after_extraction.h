@@ -38,7 +38,8 @@ HWND FindInstallerWindow(char* className, char* title);
 
 // Appends a full output path to g_extractedFiles. Worker thread only.
 void AppendExtractedFile(const wchar_t* path);
-// Gives the list's block back; the list is empty afterwards.
+// Gives the blocks of the extracted-file list and of the created folders back; both are
+// empty afterwards.
 void ReleaseExtractedFiles();
 
 // Deletes every listed file (each path begins with `destination`, which ends in '\'), then

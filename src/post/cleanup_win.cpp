@@ -68,24 +68,19 @@ int RemoveTree(wchar_t* path, size_t length, const wchar_t* root) {
 
 }  // namespace
 
-void AppendExtractedFile(const wchar_t* path) {
-    ExtractedFileList& list = g_extractedFiles;
-    const size_t length = WideLength(path) + 1;
-    wchar_t* grown = static_cast<wchar_t*>(realloc(list.paths, (list.size + length) * sizeof(wchar_t)));
-    if (!grown) return;  // not listed: the file outlives the clean-up, nothing worse
-    list.paths = grown;  // the block may have moved
-    memcpy(list.paths + list.size, path, length * sizeof(wchar_t));
-    list.size += length;
-}
+// Not listed for want of memory, a file outlives the clean-up: nothing worse.
+void AppendExtractedFile(const wchar_t* path) { AppendPath(g_extractedFiles, path); }
 
 void ReleaseExtractedFiles() {
     free(g_extractedFiles.paths);
     g_extractedFiles = {};
+    free(g_createdFolders.paths);
+    g_createdFolders = {};
 }
 
 void CleanUpExtractedFiles(const wchar_t* root, int temporaryDestination) {
     AppendExtractedFile(L"");  // the empty entry ends the walk
-    ExtractedFileList& list = g_extractedFiles;
+    PathList& list = g_extractedFiles;
     const size_t base = WideLength(root);
     FolderArray folders = {};
     for (size_t at = 0, next; at < list.size && list.paths[at]; at = next) {

@@ -4,7 +4,8 @@
 # Newer replaces only older files from then on, and Cancel, Esc or the close box stop
 # extraction with no Explorer. A read-only file is replaced and takes the entry's attributes.
 # A folder bit on a file entry changes neither the question nor, when the entry fails, the
-# file; a folder in a file's place is never replaced: "Cannot create a file.".
+# file; a folder in a file's place is never replaced: "Cannot create a file.". A folder
+# entry leaves a folder that was there before as it was.
 source "$(dirname "$0")/lib.sh"
 
 TITLE="Confirm File Replace"
@@ -192,5 +193,14 @@ check "no time: replaced" is_new out/one.txt
   check "Japanese: Newer replaced the older file" is_new out/one.txt
   [ "$failures" -eq "$before" ]
 ) || failures=$((failures + 1))
+
+# A folder entry gives its time (and attributes) to a folder that the run makes, never to
+# the user's own folder of that name.
+mkdir -p folders/mine && touch -d "2020-05-06 07:08:09" folders/mine
+ENTRY_ATTR=0x12 make_zip folders.zip mine/=0 made/=0
+make_sfx -o folders.exe -d "$(winpath folders)" --skip-dialog --overwrite --no-explorer folders.zip >/dev/null
+expect_eq "folder entries: exit code" "$(run_to_end folders.exe)" 0
+expect_eq "folder entries: the user's folder keeps its time" "$(date -r folders/mine '+%F %T')" "2020-05-06 07:08:09"
+expect_eq "folder entries: a folder the run made takes the entry's" "$(date -r folders/made '+%F %T')" "2003-01-02 12:34:56"
 
 finish

@@ -89,6 +89,16 @@ wait_stub
 expect_eq "lost entries: exit code" "$STUB_STATUS" $LOW_FAILED
 check "lost entries: no program ran" test ! -e setup.log
 
+# A name is never cut: "./" and 81 times "../" before "fake_setup.exe_" make 260 bytes, and
+# cut to 259 they would name the program itself and replace it with the decoy's bytes.
+rm -f setup.log
+python3 "$MKZIP" decoy.zip fake_setup.exe @src/fake_setup.exe "./$(printf '../%.0s' {1..81})fake_setup.exe_" "=decoy"
+make_sfx -o decoy.exe -d "$(winpath out8)" --skip-dialog --overwrite -c 'fake_setup.exe' decoy.zip >/dev/null
+expect_eq "uncut name: exit code" "$(run_to_end decoy.exe)" 0
+check "uncut name: the program ran" wait_logged end
+check "uncut name: the program is the one extracted" cmp -s src/fake_setup.exe out8/fake_setup.exe
+expect_eq "uncut name: the decoy under its own name" "$(cat out8/fake_setup.exe_)" "decoy"
+
 # ---- Delete-after: waits for the program and its Setup window, then cleans up -------------
 rm -f setup.log
 mkdir -p out4/empty && echo "mine" > out4/mine.txt

@@ -54,9 +54,9 @@ TEST(MksfxRefuses, WhatTheStubCannotUse) {
         {"method 7 declared",
          [](const Scratch& s) { WriteBytes(s / "in.zip", MakeZip({.entries = {{"x.tok", "data", 7}}})); },
          "out.exe", "\"x.tok\": method 7 (tokenized) is a method the stub cannot extract"},
-        {"name of 261 bytes", [](const Scratch& s) {
-             WriteBytes(s / "in.zip", MakeZip({.entries = {{"ok.txt", "fine"}, {std::string(261, 'n'), "long"}}}));
-         }, "out.exe", "would not find this entry"},
+        {"name of 1024 bytes", [](const Scratch& s) {
+             WriteBytes(s / "in.zip", MakeZip({.entries = {{"ok.txt", "fine"}, {std::string(1024, 'n'), "long"}}}));
+         }, "out.exe", "would not find this entry: its name is longer than 1023 bytes"},
         {"stub is not an executable", [](const Scratch& s) { WriteText(s / "stub.exe", "#!/bin/sh\n"); },
          "out.exe", "no MZ header"},
         {"stub has no PE header", [](const Scratch& s) { WriteBytes(s / "stub.exe", FakeStub({.pe = false})); },

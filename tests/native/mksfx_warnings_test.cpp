@@ -30,7 +30,8 @@ TEST(MksfxWarns, AboutWhatTheStubWillNotHonour) {
     const Case cases[] = {
         {"name with a colon", {.entries = {{"a:b.txt", "x"}}}, {}, "\"a:b.txt\": the stub skips names holding"},
         {"name with a vertical bar", {.entries = {{"dir/x|y", "x"}}}, {}, "\"dir/x|y\": the stub skips names"},
-        {"name of 260 bytes", {.entries = {{std::string(260, 'L'), "x"}}}, {}, "the stub keeps the first 259"},
+        {"name of 260 bytes, a colon last", {.entries = {{std::string(259, 'L') + ":", "x"}}}, {},
+         "LL:\": the stub skips names holding"},
         {"delete after command without a command", kPlain, {"--delete-after"}, "--delete-after has no effect"},
         {"title without a question", kPlain, {"-t", "Setup"}, "--title has no effect"},
         {"destination the stub would replace", kPlain, {"-d", "C:\\a|b"}, "replaces a destination"},

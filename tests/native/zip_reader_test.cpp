@@ -72,10 +72,10 @@ void ExpectAgreesWithZipinfo(const std::string& path, size_t expectedEntries) {
         const EntryRecord& e = scan.entries[i].entry;
         const ListedEntry& l = listing.entries[i];
         SCOPED_TRACE("entry " + std::to_string(i) + " " + l.name);
-        if (IsPrintableAscii(l.name)) EXPECT_EQ(std::string(e.name), l.name.substr(0, kNameSize - 1));
+        if (IsPrintableAscii(l.name)) EXPECT_EQ(std::string(e.name), l.name);
         EXPECT_EQ(e.nameLength, l.nameLength);
         // A Unicode Path field replaces the stored name by its UTF-8 form.
-        if (!e.utf8Name) EXPECT_EQ(strlen(e.name), std::min<size_t>(l.nameLength, kNameSize - 1));
+        if (!e.utf8Name) EXPECT_EQ(strlen(e.name), l.nameLength);
         EXPECT_EQ(e.method, l.method);
         EXPECT_EQ(e.versionNeeded, l.versionNeeded);
         EXPECT_EQ((e.flags & kFlagEncrypted) != 0, l.encrypted);
@@ -388,7 +388,7 @@ TEST(LocalHeader, RefusedHeadersAreSteppedOverByOneByte) {
         {"name with a zero byte first", [](Bytes& b) { b[local::kName] = 0; }, kRefused},
         {"name with a zero byte inside", [](Bytes& b) { b[local::kName + 5] = 0; }, kRefused},
         {"name with a zero byte last", [](Bytes& b) { b[local::kName + 8] = 0; }, kRefused},
-        {"name length 261", [](Bytes& b) { Put16(b, local::kNameLength, 261); }, kRefused},
+        {"name length 1024", [](Bytes& b) { Put16(b, local::kNameLength, 1024); }, kRefused},
         {"name length 0xFFFF", [](Bytes& b) { Put16(b, local::kNameLength, 0xFFFF); }, kRefused},
         {"extra field past the end", [](Bytes& b) { Put16(b, local::kExtraLength, 0xFFFF); }, kRefused},
         {"signature broken", [](Bytes& b) { b[3] = 5; }, kRefused},
@@ -429,8 +429,8 @@ TEST(LocalHeader, EmptyNameIsAccepted) {
     EXPECT_STREQ(scan.entries[1].entry.name, "second.txt");
 }
 
-// Names of 259, 260 and 261 bytes, written by zip. A 260-byte name loses its last byte;
-// a 261-byte one makes its header unacceptable, and the next entry is still found.
+// Names of 259, 260 and 261 bytes, written by zip: each is taken whole, never cut (a cut
+// name could become another entry's), and paired with its own central record.
 TEST(LocalHeader, LongNames) {
     REQUIRE_TOOLS_OR_SKIP();
     ScratchDir dir;
@@ -448,16 +448,14 @@ TEST(LocalHeader, LongNames) {
     ASSERT_EQ(listing.entries.size(), 4u);
 
     const Scan scan = ScanPath(dir / "long.zip");
-    ASSERT_EQ(scan.entries.size(), 3u);
-    EXPECT_EQ(std::string(scan.entries[0].entry.name), paths[0]);
-    EXPECT_EQ(scan.entries[0].entry.nameLength, 259);
-    EXPECT_EQ(std::string(scan.entries[1].entry.name), paths[1].substr(0, 259));
-    EXPECT_EQ(scan.entries[1].entry.nameLength, 260);
-    EXPECT_EQ(scan.entries[1].entry.crc32, listing.entries[1].crc32);
-    EXPECT_EQ(std::string(scan.entries[2].entry.name), "after.txt");
-    // Pairing is by order: after.txt took the central record of the refused entry.
-    EXPECT_EQ(scan.entries[2].central.nameLength, 261u);
-    EXPECT_EQ(scan.entries[2].entry.crc32, listing.entries[3].crc32) << "from its own local header";
+    ASSERT_EQ(scan.entries.size(), 4u);
+    paths.push_back("after.txt");
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(std::string(scan.entries[i].entry.name), paths[i]);
+        EXPECT_EQ(scan.entries[i].central.nameLength, paths[i].size());
+        EXPECT_EQ(scan.entries[i].entry.crc32, listing.entries[i].crc32);
+    }
+    EXPECT_FALSE(scan.recordsLeft);
 }
 
 // Flag bit 3: the sizes and CRC follow the data, so the local header may hold zeros or
@@ -874,7 +872,8 @@ TEST(LocalHeader, Utf8Names) {
         {"Unicode Path, stale", {.name = stored, .localExtra = unicodePath(crc ^ 1)}, stored, false},
         {"flag bit 11", {.name = utf8, .flags = 0x800}, utf8, true},
         {"flag bit 11, 600 bytes", {.name = longName, .flags = 0x800}, longName, true},
-        {"600 bytes without the flag", {.name = longName}, "", false},
+        {"600 bytes without the flag", {.name = longName}, longName, false},  // whole, as UTF-8's are
+        {"1024 bytes with the flag", {.name = std::string(1024, 'n'), .flags = 0x800}, "", false},
     };
     ScratchDir dir;
     for (const auto& c : cases) {

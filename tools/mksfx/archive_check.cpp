@@ -17,7 +17,6 @@ namespace {
 
 constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kCentralHeaderSize = 46;
-constexpr size_t kLongestKeptName = kNameSize - 1;
 constexpr char kForbiddenNameCharacters[] = ":;*?\"<>|";
 
 std::string Hex32(uint32_t value) {
@@ -118,15 +117,12 @@ bool DataStartOf(FILE* file, const ZipLayout& layout, const CentralEntry& c, uin
 }
 
 std::string WhyNotFound(const CentralEntry& c) {
-    if (c.nameLength > kNameSize) return "its name is longer than " + std::to_string(kNameSize) + " bytes";
+    if (c.nameLength > kLongestName) return "its name is longer than " + std::to_string(kLongestName) + " bytes";
     if (memchr(c.name.data(), 0, c.name.size())) return "its name holds a zero byte";
     return "an earlier entry's data covers its local header";
 }
 
 void NameWarnings(const CentralEntry& c, ArchiveReport& report) {
-    if (c.nameLength > kLongestKeptName && c.nameLength <= kNameSize)
-        report.warnings.push_back(Quoted(c.name) + ": the name has " + std::to_string(c.nameLength) +
-                                  " bytes; the stub keeps the first " + std::to_string(kLongestKeptName));
     if (c.name.find_first_of(kForbiddenNameCharacters) != std::string::npos)
         report.warnings.push_back(Quoted(c.name) + ": the stub skips names holding any of " +
                                   kForbiddenNameCharacters);
