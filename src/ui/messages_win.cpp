@@ -30,6 +30,13 @@ void InsertName(wchar_t* text, const wchar_t* format, const wchar_t* name) {
     lstrcatW(text, after);
 }
 
+// A quiet run (/Q, /P) shows no message and waits for nobody: the answer is the first
+// button's, Yes or OK.
+bool QuietAnswer(UINT style, int& answer) {
+    answer = (style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+    return g_settings.quietMode != 0;
+}
+
 }  // namespace
 
 void FillTemplateText(HWND dialog, int id, const wchar_t* argument, int formatSize) {
@@ -40,7 +47,8 @@ void FillTemplateText(HWND dialog, int id, const wchar_t* argument, int formatSi
 }
 
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT style) {
-    if (g_settings.quietMode) return (style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+    int answer;
+    if (QuietAnswer(style, answer)) return answer;
     return MessageBoxA(owner, text, caption, style);
 }
 
@@ -57,7 +65,8 @@ int ShowStringMessage(HWND owner, UINT id, const char* argument, UINT style) {
 }
 
 int ShowNameMessage(HWND owner, UINT id, const wchar_t* name, UINT style) {
-    if (g_settings.quietMode) return IDOK;
+    int answer;
+    if (QuietAnswer(style, answer)) return answer;
     wchar_t format[kMessageSize], text[kNameTextSize];
     LoadStringW(g_module, id, format, kMessageSize);
     InsertName(text, format, name);
