@@ -192,6 +192,10 @@ int Finish(const Run& run, const ConfigBlock& config) {
     TrimTrailingBlanks(archiveBaseName);
     if (int result = SettleDestination(run, archiveBaseName, config)) return result;
     if (int result = EnsureDestinationExists(run, config)) return result;
+    RememberDestination(g_settings.destination);
+    // The worker holds the command's file from the moment it is settled.
+    static_assert(sizeof g_commandFile.path == kCommandLineSize * sizeof(wchar_t));
+    if (config.command[0]) CommandTarget(config.command, g_settings.destination, g_commandFile.path);
     Extract();
     return Finish(run, config);
 }

@@ -8,6 +8,7 @@
 
 #include "app/config_block.h"
 #include "archive/zip_reader.h"
+#include "paths/file_handles.h"
 
 constexpr size_t kPathSize = MAX_PATH;  // 260: every path buffer, terminator included
 
@@ -65,20 +66,34 @@ extern ZipReader g_reader;
 // then runs no command on what was extracted.
 extern int g_failedEntries;
 
-// A list of full paths: zero-terminated, one after another in the order added; `size`
-// counts every unit, terminators included. One heap block, null until the first path.
+// A list of full paths, each followed by the identity of what it named when recorded (its
+// bytes, in kIdentityUnits units): path, terminator, identity, one record
+// after another in the order added. `size` counts every unit. One heap block, null until
+// the first path.
 struct PathList {
     wchar_t* paths;  // UTF-16, as the worker wrote them
     size_t size;
 };
 
-// Extracted-file list: the files extracted and verified, in the order written. Appended
-// by the worker only when delete after command is set; walked by the clean-up and released
-// by the main thread after the worker ended.
+// Extracted-file list: the files extracted and verified, in the order written, each with
+// the identity of the file written. Appended by the worker only when delete after command
+// is set; walked by the clean-up and released by the main thread after the worker ended.
 extern PathList g_extractedFiles;
 
-// The folders this run made, each ending in '\' (CreateFolderPath appends every level it
-// creates: the worker's, and the destination that the Run driver makes). A folder entry
-// gives its time and attributes to these only, never to a folder that was there before.
-// Released with the extracted-file list.
+// The folders this run made, each ending in '\', with their identities (CreateFolderPath
+// appends every level it creates: the worker's, and the destination that the Run driver
+// makes). A folder entry gives its time and attributes to these only, never to a folder
+// that was there before, and the clean-up removes no other. Released with the
+// extracted-file list.
 extern PathList g_createdFolders;
+
+// The command's own file (the program, or the .inf), once extraction settled it: held open
+// with read sharing only until the command has started, so that nobody can replace,
+// rename or delete it meanwhile, and checked by identity just before the start. Set by the
+// Run driver (the path) and the worker (the rest).
+struct CommandFile {
+    wchar_t path[512];  // the destination and the command's file name; empty without a command
+    HANDLE held;        // null until settled
+    FileIdentity identity;
+};
+extern CommandFile g_commandFile;

@@ -10,3 +10,4 @@ ZipReader g_reader;
 int g_failedEntries;
 PathList g_extractedFiles;
 PathList g_createdFolders;
+CommandFile g_commandFile;

@@ -7,6 +7,3 @@
 // then closes the Progress window. Returns 0, or -1 after a stop.
 DWORD WINAPI ExtractionThread(void* unused);
 
-// Sets the creation and last-write times of `path` (as LongPathForm gives it) from a DOS
-// date and time.
-void SetFileTimeFromDos(const wchar_t* path, WORD dosDate, WORD dosTime, bool folder);

@@ -6,12 +6,19 @@
 // are set on that verified file alone. An entry that fails is counted (the Run driver
 // then runs no command on the files) and the user is told which.
 //
+// The destination may be a folder that others can write to. The temporary file is
+// written and settled through the handle that created it, shared with nobody for writing
+// or deleting, and the output's name must lead to that very file (by identity) inside the
+// destination afterwards, or the entry fails. Nothing is made or written through a
+// reparse point below the destination.
+//
 // Names and output paths are UTF-16 and every file call is a W call through
 // LongPathForm, so a name of any script and a path of any length reach the disk as they
 // are. Each step on a path (create the temporary file, settle it, set time and
-// attributes) is one small function, the one place that names the file.
+// attributes) is one small function.
 #include "extract/worker.h"
 
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -45,6 +52,13 @@ struct Worker {
 
 void ReportProgress(void*, uint32_t kib) { ShowProgress(kib); }
 
+// Sets the creation and last-write times of an open file or folder from a DOS date and time.
+void SetFileTimeFromDos(HANDLE file, WORD dosDate, WORD dosTime) {
+    FILETIME local, utc;
+    if (DosDateTimeToFileTime(dosDate, dosTime, &local) && LocalFileTimeToFileTime(&local, &utc))
+        SetFileTime(file, &utc, nullptr, &utc);
+}
+
 DWORD ExistingDosDateTime(const wchar_t* path, uint64_t& size) {
     size = 0;
     HANDLE file = CreateFileW(LongPathForm(path, 0), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -67,12 +81,10 @@ void Fail(const char* text) {
     ShowMessage(g_progressWindow, text, kCaption, MB_ICONERROR);
 }
 
-bool Exists(const wchar_t* path) { return GetFileAttributesW(LongPathForm(path, 0)) != INVALID_FILE_ATTRIBUTES; }
-
 // Write decision for an entry whose output file may exist: >0 write, 0 skip, -1 stop.
-int DecideOverwrite(Worker& w) {
+int DecideOverwrite(Worker& w, bool exists) {
     RunSettings& settings = g_settings;
-    if (settings.config.overwriteWithoutAsking || !Exists(w.output))
+    if (settings.config.overwriteWithoutAsking || !exists)
         return 1;
     uint64_t existingSize;
     const DWORD existingTime = ExistingDosDateTime(w.output, existingSize);
@@ -143,10 +155,12 @@ void FailToCreate(const Worker& w) {
     ShowNameMessage(g_progressWindow, IDS_CANNOT_CREATE_FILE, w.name, MB_ICONERROR);
 }
 
-// Reserves a new, empty file in the output's folder whose name is no longer than the
+// Creates a new, empty file in the output's folder whose name is no longer than the
 // output's own (at most 8 bytes): whatever output path fits, its temporary one fits too.
-// Never takes a name that exists.
-bool CreateTemporaryFile(Worker& w) {
+// Never takes a name that exists. Nobody else may write to it, replace it or (but on XP)
+// take its name while it is open: it is written and settled through this handle alone,
+// never opened by name again.
+HANDLE CreateTemporaryFile(Worker& w) {
     const size_t folder = size_t(LastSeparator(w.output, false) + 1);
     size_t length = WideLength(w.output + folder);
     if (length > 8) length = 8;
@@ -155,42 +169,76 @@ bool CreateTemporaryFile(Worker& w) {
     name[length] = 0;
     static DWORD s_counter;  // worker thread only
     if (s_counter == 0) s_counter = GetTickCount();
+    // XP renames only by name, which needs delete sharing; its identity is checked first.
+    const DWORD sharing = CanActByHandle() ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_DELETE;
     for (int attempt = 0; attempt < 64; ++attempt) {
         // '~' and hex digits; a one-byte name is one hex digit.
         DWORD value = s_counter++;
         for (size_t i = length; i-- > 0; value >>= 4) name[i] = "0123456789abcdef"[value & 15];
         if (length > 1) name[0] = '~';
-        HANDLE file = CreateFileW(LongPathForm(w.temporary, 0), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        HANDLE file = CreateFileW(LongPathForm(w.temporary, 0), GENERIC_WRITE | DELETE, sharing, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return true;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) return false;
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
     }
-    return false;
+    return INVALID_HANDLE_VALUE;
 }
 
-// Puts the finished temporary file in the output's place, with the entry's time and
-// attributes. False leaves both as they were.
-bool ReplaceOutput(Worker& w) {
+// Deletes the temporary file and closes it: by its handle where Windows can, else by name.
+void DiscardTemporaryFile(const Worker& w, FILE* file, HANDLE handle) {
+    const bool deleted = DeleteByHandle(handle);
+    fclose(file);
+    if (!deleted) DeleteFileW(LongPathForm(w.temporary, 0));
+}
+
+// Moves the verified temporary file into the output's place and gives it the entry's
+// attributes: renamed by its handle, or (XP) by name once that name is seen to lead to it.
+// True only when the output's name leads to the file written, inside the destination,
+// afterwards; otherwise the file is deleted. Closes the file either way.
+bool SettleOutput(Worker& w, FILE* file, HANDLE handle, const FileIdentity& written) {
     const wchar_t* output = LongPathForm(w.output, 1);
-    SetFileAttributesW(output, FILE_ATTRIBUTE_NORMAL);  // a read-only file can be replaced
-    if (!MoveFileExW(LongPathForm(w.temporary, 0), output, MOVEFILE_REPLACE_EXISTING)) return false;
-    SetFileTimeFromDos(output, w.entry.date, w.entry.time, false);
-    SetFileAttributesW(output, w.entry.attributes & ~kAttributeFolder);  // a file, whatever the archive says
-    if (g_settings.config.deleteAfterCommand) AppendExtractedFile(w.output);
+    const wchar_t* temporary = LongPathForm(w.temporary, 0);
+    // A read-only file in the output's place can be replaced; a link there is replaced
+    // itself, never followed.
+    const DWORD existing = GetFileAttributesW(output);
+    if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_REPARSE_POINT))
+        SetFileAttributesW(output, FILE_ATTRIBUTE_NORMAL);
+    const bool moved = CanActByHandle() ? RenameByHandle(handle, output)
+                                        : LeadsTo(temporary, written) && MoveFileExW(temporary, output, MOVEFILE_REPLACE_EXISTING);
+    if (!moved || !LiesInsideDestination(handle) || !LeadsTo(output, written)) {
+        DiscardTemporaryFile(w, file, handle);
+        return false;
+    }
+    SetAttributes(handle, output, w.entry.attributes & ~kAttributeFolder);  // a file, whatever the archive says
+    fclose(file);
     return true;
 }
 
-void DeleteTemporaryFile(const Worker& w) { DeleteFileW(LongPathForm(w.temporary, 0)); }
+// The command's file, just settled: held open with read sharing only from now until the
+// command has started (a later entry of the same name cannot replace it, and fails).
+// False when its name no longer leads to the file written.
+bool HoldCommandFile(const Worker& w, const FileIdentity& written) {
+    CommandFile& command = g_commandFile;
+    HANDLE held = CreateFileW(LongPathForm(w.output, 0), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    command.held = nullptr;
+    command.identity = written;
+    FileIdentity now;
+    if (held == INVALID_HANDLE_VALUE) return false;
+    command.held = held;
+    return IdentityOf(held, now) && SameFile(now, written);
+}
 
 // Decodes the entry into a temporary file beside its output and settles the output.
 // False when extraction must end (a cancel).
 bool WriteEntry(Worker& w) {
-    FILE* file = CreateTemporaryFile(w) ? _wfopen(LongPathForm(w.temporary, 0), L"wb") : nullptr;
+    HANDLE handle = CreateTemporaryFile(w);
+    FILE* file = handle != INVALID_HANDLE_VALUE ? _fdopen(_open_osfhandle(intptr_t(handle), 0), "wb") : nullptr;
+    // A folder on the way that leads outside the destination: nothing is written through it.
+    if (file && !LiesInsideDestination(handle)) {
+        DiscardTemporaryFile(w, file, handle);
+        file = nullptr;
+    }
     if (!file) {
-        DeleteTemporaryFile(w);
         FailToCreate(w);
         return true;
     }
@@ -202,15 +250,23 @@ bool WriteEntry(Worker& w) {
     BeginEntryData(s);
     DecodeEntry(s, w.entry, w.work);
     const int64_t written = PositionOf(file);
-    if (fclose(file) != 0) s.writeFailed = 1;  // the last buffered bytes reach the disk here
+    if (fflush(file) != 0) s.writeFailed = 1;  // the last buffered bytes reach the disk here
 
     // Whole and verified, or nothing: a decoder that stopped on damaged data before the
     // entry's end, or one that would have gone past it, fails even where the CRC cannot
     // tell (an empty output and a stored CRC of 0).
     const bool verified = s.runningCrc == w.entry.crc32 && !s.writeFailed && !s.overrun &&
                           uint64_t(written) == w.entry.uncompressedSize;
-    const bool placed = verified && ReplaceOutput(w);
-    if (!placed) DeleteTemporaryFile(w);
+    FileIdentity identity;
+    bool placed = false;
+    if (verified && IdentityOf(handle, identity)) {
+        SetFileTimeFromDos(handle, w.entry.date, w.entry.time);
+        placed = SettleOutput(w, file, handle, identity);
+    } else {
+        DiscardTemporaryFile(w, file, handle);
+    }
+    if (placed && lstrcmpiW(w.output, g_commandFile.path) == 0) placed = HoldCommandFile(w, identity);
+    if (placed && g_settings.config.deleteAfterCommand) AppendExtractedFile(w.output, identity);
     if (g_cancelState != 0) return false;  // what the cancel cut short is gone, without a word
     if (s.writeFailed || (verified && !placed)) {
         FailToCreate(w);
@@ -220,12 +276,17 @@ bool WriteEntry(Worker& w) {
     return true;
 }
 
-// A folder entry's time and attributes.
+// A folder entry's time and attributes, on a folder this run made that still lies inside
+// the destination.
 void SettleFolder(const Worker& w) {
-    const wchar_t* folder = LongPathForm(w.output, 0);
-    SetFileAttributesW(folder, FILE_ATTRIBUTE_NORMAL);
-    SetFileTimeFromDos(folder, w.entry.date, w.entry.time, true);
-    SetFileAttributesW(folder, w.entry.attributes);  // after the time: read-only would stop it
+    const wchar_t* path = LongPathForm(w.output, 0);
+    HANDLE folder = OpenShared(path, FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES);
+    if (folder == INVALID_HANDLE_VALUE) return;
+    if (LiesInsideDestination(folder)) {
+        SetFileTimeFromDos(folder, w.entry.date, w.entry.time);
+        SetAttributes(folder, path, w.entry.attributes);
+    }
+    CloseHandle(folder);
 }
 
 // One entry, from its name to its file. False when extraction must end.
@@ -240,6 +301,9 @@ bool ExtractEntry(Worker& w) {
             g_cancelState = 1;
             w.result = -1;
             return false;
+        case OutputKind::Refused:
+            FailToCreate(w);
+            return true;
         case OutputKind::InvalidName:
             ++g_failedEntries;
             ShowNameMessage(nullptr, IDS_INVALID_FILENAME, w.name, MB_ICONWARNING);
@@ -257,7 +321,7 @@ bool ExtractEntry(Worker& w) {
         FailToCreate(w);
         return true;
     }
-    int decision = DecideOverwrite(w);
+    int decision = DecideOverwrite(w, existing != INVALID_FILE_ATTRIBUTES);
     ResetRunningCrc(w.stream);
     if (decision <= 0) return decision == 0;
     if (w.entry.flags & kFlagEncrypted) {
@@ -267,20 +331,6 @@ bool ExtractEntry(Worker& w) {
     SetDlgItemTextW(g_progressWindow, IDC_PROGRESS_NAME, w.name);
     return WriteEntry(w);
 }
-
-}  // namespace
-
-void SetFileTimeFromDos(const wchar_t* path, WORD dosDate, WORD dosTime, bool folder) {
-    FILETIME local, utc;
-    if (!DosDateTimeToFileTime(dosDate, dosTime, &local) || !LocalFileTimeToFileTime(&local, &utc)) return;
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    SetFileTime(file, &utc, nullptr, &utc);
-    CloseHandle(file);
-}
-
-namespace {
 
 // A damaged archive: entries would be lost without a word. One message, and the run
 // fails (no command, nothing deleted).

@@ -4,15 +4,21 @@
 // command line) are converted where they enter, as the A calls would convert them.
 #pragma once
 
+#include <stdint.h>
 #include <windows.h>
 
 #include "app/state.h"
 #include "paths/entry_names.h"
+#include "paths/file_handles.h"
 
 size_t WideLength(const wchar_t* text);
 
-// Appends `path` to `list`; a path that finds no memory is left out.
-void AppendPath(PathList& list, const wchar_t* path);
+// Appends `path` and `identity` to `list`; a path that finds no memory is left out.
+void AppendPath(PathList& list, const wchar_t* path, const FileIdentity& identity);
+// The start of the record after the one at `at`.
+size_t NextRecord(const PathList& list, size_t at);
+// The identity recorded with the path at `at`.
+FileIdentity RecordedIdentity(const PathList& list, size_t at);
 // True when `list` holds `path`.
 bool ListsPath(const PathList& list, const wchar_t* path);
 
@@ -46,8 +52,10 @@ void SplitPath(const wchar_t* path, wchar_t* folder, wchar_t* name);
 
 // Creates a folder tree level by level from its root (X:\ or \\server\share\), at any
 // length. 1 when every level exists at the end (anything that exists counts, even a
-// file), 0 otherwise.
-int CreateFolderPath(const wchar_t* path);
+// file), 0 otherwise. -1, and nothing created behind it, when a level that ends at or past
+// unit `checkedFrom` is a reparse point (a link, junction or mount point): below the
+// destination, nothing is ever made or written through one.
+int CreateFolderPath(const wchar_t* path, size_t checkedFrom = SIZE_MAX);
 
 // ---- Output paths ----------------------------------------------------------------------
 
@@ -76,11 +84,15 @@ const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set);
 
 // True when `path`, once resolved by the system, lies strictly inside `folder`.
 bool IsInsideFolder(const wchar_t* folder, const wchar_t* path);
+// True when `path` begins with `folder` (with or without its trailing '\') and goes on
+// below it; both as spelt, of the lengths given.
+bool LiesBelow(const wchar_t* folder, size_t folderLength, const wchar_t* path, size_t pathLength);
 
 enum class OutputKind {
     File,          // output holds the file's full path; its folders exist
     Folder,        // a folder entry: its folders exist, output holds the folder
     InvalidName,   // empty, a forbidden character, too long, or leading out of the destination
+    Refused,       // a folder on the way is a reparse point: nothing is written through it
     FolderFailed,  // a folder could not be created: extraction must stop
 };
 

@@ -105,22 +105,32 @@ const wchar_t* FindAnyOf(const wchar_t* text, const wchar_t* set) {
     return nullptr;
 }
 
-void AppendPath(PathList& list, const wchar_t* path) {
+void AppendPath(PathList& list, const wchar_t* path, const FileIdentity& identity) {
     const size_t length = WideLength(path) + 1;
-    wchar_t* grown = static_cast<wchar_t*>(realloc(list.paths, (list.size + length) * sizeof(wchar_t)));
+    const size_t record = length + kIdentityUnits;
+    wchar_t* grown = static_cast<wchar_t*>(realloc(list.paths, (list.size + record) * sizeof(wchar_t)));
     if (!grown) return;
     list.paths = grown;  // the block may have moved
     memcpy(list.paths + list.size, path, length * sizeof(wchar_t));
-    list.size += length;
+    memcpy(list.paths + list.size + length, &identity, sizeof identity);
+    list.size += record;
+}
+
+size_t NextRecord(const PathList& list, size_t at) { return at + WideLength(list.paths + at) + 1 + kIdentityUnits; }
+
+FileIdentity RecordedIdentity(const PathList& list, size_t at) {
+    FileIdentity identity;
+    memcpy(&identity, list.paths + NextRecord(list, at) - kIdentityUnits, sizeof identity);
+    return identity;
 }
 
 bool ListsPath(const PathList& list, const wchar_t* path) {
-    for (size_t at = 0; at < list.size; at += WideLength(list.paths + at) + 1)
+    for (size_t at = 0; at < list.size; at = NextRecord(list, at))
         if (lstrcmpW(list.paths + at, path) == 0) return true;
     return false;
 }
 
-int CreateFolderPath(const wchar_t* path) {
+int CreateFolderPath(const wchar_t* path, size_t checkedFrom) {
     static wchar_t s_levels[kLongPathSize];  // one thread at a time
     size_t length = WideLength(path);
     if (length + 2 > kLongPathSize) return 0;  // room for the '\\' appended below
@@ -148,10 +158,13 @@ int CreateFolderPath(const wchar_t* path) {
         const wchar_t kept = wide[separator + 1];
         wide[separator + 1] = 0;
         const wchar_t* level = LongPathForm(wide, 0);
-        bool exists = GetFileAttributesW(level) != INVALID_FILE_ATTRIBUTES;
+        const DWORD attributes = GetFileAttributesW(level);
+        bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+        FileIdentity identity;
+        if (exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && separator >= checkedFrom) return -1;
         if (!exists && CreateDirectoryW(level, nullptr)) {
             exists = true;
-            AppendPath(g_createdFolders, wide);
+            if (IdentityAt(level, identity)) AppendPath(g_createdFolders, wide, identity);
         }
         wide[separator + 1] = kept;
         if (!exists) return 0;
@@ -183,11 +196,13 @@ bool IsInsideFolder(const wchar_t* folder, const wchar_t* path) {
     const DWORD folderLength = GetFullPathNameW(folder, kLongPathSize, fullFolder, nullptr);
     if (folderLength == 0 || folderLength >= kLongPathSize) return false;
     const DWORD pathLength = GetFullPathNameW(path, kLongPathSize, fullPath, nullptr);
-    if (pathLength == 0 || pathLength >= kLongPathSize) return false;
-    DWORD prefix = folderLength;
-    while (prefix > 0 && fullFolder[prefix - 1] == L'\\') --prefix;
-    return pathLength > prefix + 1 && fullPath[prefix] == L'\\' &&
-           memcmp(fullFolder, fullPath, prefix * sizeof(wchar_t)) == 0;
+    return pathLength < kLongPathSize && LiesBelow(fullFolder, folderLength, fullPath, pathLength);
+}
+
+bool LiesBelow(const wchar_t* folder, size_t folderLength, const wchar_t* path, size_t pathLength) {
+    while (folderLength > 0 && folder[folderLength - 1] == L'\\') --folderLength;
+    return folderLength > 0 && pathLength > folderLength + 1 && path[folderLength] == L'\\' &&
+           memcmp(folder, path, folderLength * sizeof(wchar_t)) == 0;
 }
 
 OutputKind BuildOutputPath(const wchar_t* destination, const wchar_t* name, wchar_t* output) {
@@ -204,8 +219,9 @@ OutputKind BuildOutputPath(const wchar_t* destination, const wchar_t* name, wcha
     wchar_t* filePart = output + base + lastSeparator + 1;
     const wchar_t kept = *filePart;
     *filePart = 0;  // the folder, for a moment
-    const int created = CreateFolderPath(output);
+    const int created = CreateFolderPath(output, base);
     *filePart = kept;
+    if (created < 0) return OutputKind::Refused;
     if (!created) return OutputKind::FolderFailed;
     return kept ? OutputKind::File : OutputKind::Folder;
 }

@@ -16,6 +16,7 @@ struct CommandLaunch {
     wchar_t file[kCommandLineSize];  // the program; the parameters, when any, follow its terminator
     wchar_t folder[kPathSize];       // working folder: the folder of the program or .inf
     wchar_t shortPath[kPathSize];    // an .inf's short path (empty when it has none)
+    wchar_t target[kCommandLineSize];  // the file the command runs: the program, or the .inf
     const wchar_t* parameters;       // inside `file`, or null
 };
 
@@ -23,6 +24,10 @@ struct CommandLaunch {
 // `destination` (ending in '\') without starting anything. `rundll32`: the full path of
 // rundll32.exe, or null where the system has none; it chooses how an .inf is installed.
 void PrepareCommand(CommandLaunch& launch, const char* command, const wchar_t* destination, const wchar_t* rundll32);
+
+// The file that `command` runs in `destination`, its program or its .inf, into `target`
+// (kCommandLineSize units).
+void CommandTarget(const char* command, const wchar_t* destination, wchar_t* target);
 
 // Starts the command. With `wait`, returns only once the process has ended and, after it,
 // any installer window that showed up has gone, with the process's exit code; without,
@@ -36,19 +41,15 @@ HWND FindInstallerWindow(char* className, char* title);
 
 // ---- Extracted-file list and clean-up ----------------------------------------------------
 
-// Appends a full output path to g_extractedFiles. Worker thread only.
-void AppendExtractedFile(const wchar_t* path);
-// Gives the blocks of the extracted-file list and of the created folders back; both are
-// empty afterwards.
+// Appends a full output path and the identity of the file written to g_extractedFiles.
+// Worker thread only.
+void AppendExtractedFile(const wchar_t* path, const FileIdentity& identity);
+// Gives the blocks of the extracted-file list and of the created folders back, and lets
+// the command's file go; all are empty afterwards.
 void ReleaseExtractedFiles();
 
-// Deletes every listed file (each path begins with `destination`, which ends in '\'), then
-// the emptied folders that held them, deepest first; with `temporaryDestination` 1 also the
-// destination itself when nothing is left in it by then. Walks the list once, and leaves
-// it fit only for its release.
+// Deletes every listed file (each path begins with `destination`, which ends in '\') that
+// is still the file written, then every folder this run made below the destination that
+// is empty by then, deepest first; with `temporaryDestination` 1 also the destination
+// itself when nothing is left in it. Needs RememberDestination first.
 void CleanUpExtractedFiles(const wchar_t* destination, int temporaryDestination);
-
-// Removes every empty folder in the tree of `folder`, deepest first, and `folder` itself
-// unless it is `root`, at any depth. Files are never deleted. 1 when `folder` could be
-// listed, else 0.
-int RemoveFolderTree(const wchar_t* folder, const wchar_t* root);

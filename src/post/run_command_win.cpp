@@ -11,6 +11,8 @@
 #include <wchar.h>
 
 #include "paths/path_utils.h"
+#include "resources/resource_ids.h"
+#include "ui/messages.h"
 
 namespace {
 
@@ -59,6 +61,7 @@ void PrepareCommand(CommandLaunch& launch, const char* command, const wchar_t* d
     // The program's folder (or the .inf's) is the working folder, never a folder named in
     // the parameters.
     SplitPath(file, launch.folder, nullptr);
+    memcpy(launch.target, file, sizeof launch.target);
     if (!inf) return;
 
     GetShortPathNameW(file, launch.shortPath, 256);
@@ -85,12 +88,28 @@ HWND FindInstallerWindow(char* className, char* title) {
     return nullptr;
 }
 
+namespace {
+CommandLaunch s_launch;  // main thread only; too large for its stack frame
+}
+
+void CommandTarget(const char* command, const wchar_t* destination, wchar_t* target) {
+    PrepareCommand(s_launch, command, destination, nullptr);
+    memcpy(target, s_launch.target, sizeof s_launch.target);
+}
+
 [[gnu::noinline]] int RunCommand(const char* command, const wchar_t* destination, bool wait) {
-    CommandLaunch launch;
+    CommandLaunch& launch = s_launch;
     wchar_t rundll32[kPathSize];
     const bool hasRundll32 =
         SystemFilePath(rundll32, L"rundll32.exe", false) && GetFileAttributesW(rundll32) != INVALID_FILE_ATTRIBUTES;
     PrepareCommand(launch, command, destination, hasRundll32 ? rundll32 : nullptr);
+    // Extracted, the command's file has been held since it was settled: it must still be
+    // the file that passed its CRC.
+    CommandFile& extracted = g_commandFile;
+    if (extracted.held && !LeadsTo(LongPathForm(launch.target, 0), extracted.identity)) {
+        ShowError(IDS_COMMAND_NOT_RUN);
+        return kExitFailed;
+    }
 
     SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
@@ -100,7 +119,10 @@ HWND FindInstallerWindow(char* className, char* title) {
     execute.lpParameters = launch.parameters;
     execute.lpDirectory = launch.folder;
     execute.nShow = SW_SHOWDEFAULT;
-    if (!ShellExecuteExW(&execute)) return kExitFailed;
+    const BOOL started = ShellExecuteExW(&execute);
+    if (extracted.held) CloseHandle(extracted.held);
+    extracted.held = nullptr;
+    if (!started) return kExitFailed;
     // Opened by a program already running (a document's): nothing of ours to wait for.
     if (!execute.hProcess) return kExitSuccess;
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "paths/path_utils.h"
 #include "post/after_extraction.h"
 #include "win_test_files.h"
 
@@ -256,20 +257,23 @@ protected:
     static std::string Block() {
         return std::string(g_extractedFiles.paths, g_extractedFiles.paths + g_extractedFiles.size);
     }
+    static constexpr FileIdentity kIdentity = {0x41, 0x42, 0x43};
+    // A path's record as Block() shows it: the path, its terminator, the identity's units.
+    static std::string Record(const std::string& path) { return path + std::string("\0A\0B\0C\0", 7); }
 };
 
-TEST_F(ExtractedFiles, AppendsEachPathWithItsTerminatorInOrder) {
+TEST_F(ExtractedFiles, AppendsEachPathWithItsTerminatorAndIdentityInOrder) {
     EXPECT_EQ(g_extractedFiles.paths, nullptr);
     const std::string longest = "C:\\" + std::string(252, 'x') + ".txt";  // 259 bytes
     const std::vector<std::string> paths = {"C:\\Out\\one.txt", "C:\\Out\\sub\\two", longest, "C:\\Out\\3"};
     std::string expected;
     for (const std::string& path : paths) {
-        AppendExtractedFile(win_test::Wide(path).c_str());
-        expected += path;
-        expected += '\0';
+        AppendExtractedFile(win_test::Wide(path).c_str(), kIdentity);
+        expected += Record(path);
         ASSERT_NE(g_extractedFiles.paths, nullptr);
         EXPECT_EQ(Block(), expected);
         EXPECT_EQ(g_extractedFiles.size, expected.size());
+        EXPECT_TRUE(SameFile(RecordedIdentity(g_extractedFiles, g_extractedFiles.size - Record(path).size()), kIdentity));
     }
 }
 
@@ -277,34 +281,21 @@ TEST_F(ExtractedFiles, GrowsOverManyPaths) {
     std::string expected;
     for (int i = 0; i < 20000; ++i) {
         const std::string path = "C:\\Out\\folder" + std::to_string(i % 97) + "\\file" + std::to_string(i);
-        AppendExtractedFile(win_test::Wide(path).c_str());
-        expected += path;
-        expected += '\0';
+        AppendExtractedFile(win_test::Wide(path).c_str(), kIdentity);
+        expected += Record(path);
     }
     EXPECT_EQ(g_extractedFiles.size, expected.size());
     EXPECT_EQ(Block(), expected);
 }
 
 TEST_F(ExtractedFiles, ReleaseEmptiesTheList) {
-    AppendExtractedFile(L"C:\\Out\\a");
+    AppendExtractedFile(L"C:\\Out\\a", kIdentity);
     ReleaseExtractedFiles();
     EXPECT_EQ(g_extractedFiles.paths, nullptr);
     EXPECT_EQ(g_extractedFiles.size, 0u);
     ReleaseExtractedFiles();  // a second release finds nothing to give back
-    AppendExtractedFile(L"C:\\Out\\b");
-    EXPECT_EQ(Block(), std::string("C:\\Out\\b\0", 9));
-}
-
-TEST_F(ExtractedFiles, TheCleanUpEndsTheListWithAnEmptyEntry) {
-    ScratchFolder scratch;
-    const std::string destination = scratch.path() + "\\";
-    AppendExtractedFile(win_test::Wide(destination + "gone-already.txt").c_str());
-    const size_t before = g_extractedFiles.size;
-    CleanUpExtractedFiles(Wide(destination).c_str(), 0);
-    ASSERT_EQ(g_extractedFiles.size, before + 1);
-    EXPECT_EQ(g_extractedFiles.paths[before - 1], 0);
-    EXPECT_EQ(g_extractedFiles.paths[before], 0);
-    EXPECT_TRUE(Exists(scratch.path()));
+    AppendExtractedFile(L"C:\\Out\\b", kIdentity);
+    EXPECT_EQ(Block(), Record("C:\\Out\\b"));
 }
 
 // ---- Clean-up --------------------------------------------------------------------------
@@ -312,39 +303,41 @@ TEST_F(ExtractedFiles, TheCleanUpEndsTheListWithAnEmptyEntry) {
 struct CleanUpCase {
     const char* what;
     std::vector<std::string> before;  // made first: a name ending in '\' is a folder, else a file
-    std::vector<std::string> listed;  // extracted files, made and listed in this order
+    std::vector<std::string> listed;  // extracted files, made (with the folders the run makes) and listed
     std::vector<std::string> readOnly;  // made read-only before the clean-up
     int temporary;
     std::vector<std::string> gone;    // "" is the destination itself
     std::vector<std::string> remain;
+    std::vector<std::string> replaced = {};  // listed, then another file is moved over it
 };
 
 const CleanUpCase kCleanUps[] = {
     {"files in the destination", {}, {"one.txt", "two.txt"}, {}, 0, {"one.txt", "two.txt"}, {""}},
     {"files in a %temp%-made destination", {}, {"one.txt", "two.txt"}, {}, 1, {"one.txt", "two.txt", ""}, {}},
     {"files in sub", {}, {"sub\\a.txt", "sub\\b.txt"}, {}, 0, {"sub\\a.txt", "sub\\b.txt", "sub"}, {""}},
-    {"files in a\\b only", {}, {"a\\b\\c.txt"}, {}, 0, {"a\\b\\c.txt", "a\\b"}, {"a", ""}},
+    {"files in a\\b: both folders made", {}, {"a\\b\\c.txt"}, {}, 0, {"a\\b\\c.txt", "a\\b", "a"}, {""}},
     {"read-only files and folders",
-     {"ro\\"},
+     {},
      {"ro\\f.txt", "top.txt"},
      {"ro\\f.txt", "top.txt", "ro"},
      0,
      {"ro\\f.txt", "top.txt", "ro"},
      {""}},
-    {"a folder that existed before stays unless inside a recorded one",
+    {"folders that were there before stay, empty or not",
      {"keep\\", "sub\\inner\\"},
-     {"sub\\x.txt"},
+     {"sub\\x.txt", "sub\\new\\y.txt"},
      {},
      0,
-     {"sub\\x.txt", "sub\\inner", "sub"},
-     {"keep", ""}},
-    {"a %temp%-made destination still holding its sub-folders stays",
+     {"sub\\x.txt", "sub\\new"},
+     {"keep", "sub\\inner", "sub", ""}},
+    {"a file that is no longer the one written stays", {}, {"r.txt"}, {}, 0, {}, {"r.txt", ""}, {"r.txt"}},
+    {"a %temp%-made destination goes after the folders made in it",
      {},
      {"top.txt", "sub\\x.txt"},
      {},
      1,
-     {"top.txt", "sub\\x.txt", "sub"},
-     {""}},
+     {"top.txt", "sub\\x.txt", "sub", ""},
+     {}},
     {"a %temp%-made destination holding other files stays", {"other.txt"}, {"one.txt"}, {}, 1, {"one.txt"}, {"other.txt", ""}},
     {"a file that was not extracted keeps its folder",
      {"sub\\mine.txt"},
@@ -371,18 +364,17 @@ protected:
     std::string Path(const std::string& relative) const {
         return relative.empty() ? destination_ : destination_ + "\\" + relative;
     }
-    void Make(const std::string& relative) {
-        if (relative.back() == '\\') {
-            CreateFolders(relative);
-        } else {
-            const size_t cut = relative.rfind('\\');
-            if (cut != std::string::npos) CreateFolders(relative.substr(0, cut + 1));
-            win_test::WriteFile(Path(relative), "bytes of " + relative);
+    // Folders are made as the run makes them (recorded) or as the user did before it.
+    void Make(const std::string& relative, bool byRun) {
+        const size_t cut = relative.rfind('\\');
+        if (cut != std::string::npos) {
+            const std::string folder = Path(relative.substr(0, cut + 1));
+            if (byRun) CreateFolderPath(Wide(folder).c_str());
+            for (size_t at = folder.find('\\', destination_.size() + 1); !byRun && at != std::string::npos;
+                 at = folder.find('\\', at + 1))
+                CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
         }
-    }
-    void CreateFolders(const std::string& relative) {
-        for (size_t at = relative.find('\\'); at != std::string::npos; at = relative.find('\\', at + 1))
-            CreateDirectoryA(Path(relative.substr(0, at)).c_str(), nullptr);
+        if (relative.back() != '\\') win_test::WriteFile(Path(relative), "bytes of " + relative);
     }
 
     ScratchFolder scratch_;
@@ -392,19 +384,27 @@ protected:
 TEST_P(CleanUp, RemovesWhatWasExtractedAndOnlyThat) {
     const CleanUpCase& c = GetParam();
     ASSERT_TRUE(CreateDirectoryA(destination_.c_str(), nullptr));
-    for (const std::string& item : c.before) Make(item);
+    for (const std::string& item : c.before) Make(item, false);
+    FileIdentity identity;
     for (const std::string& file : c.listed) {
-        Make(file);
-        AppendExtractedFile(win_test::Wide(Path(file)).c_str());
+        Make(file, true);
+        ASSERT_TRUE(IdentityAt(Wide(Path(file)).c_str(), identity));
+        AppendExtractedFile(Wide(Path(file)).c_str(), identity);
+    }
+    for (const std::string& file : c.replaced) {
+        win_test::WriteFile(Path(file) + ".new", "another file");
+        ASSERT_TRUE(MoveFileExA((Path(file) + ".new").c_str(), Path(file).c_str(), MOVEFILE_REPLACE_EXISTING));
     }
     for (const std::string& item : c.readOnly) SetFileAttributesA(Path(item).c_str(), FILE_ATTRIBUTE_READONLY);
 
+    RememberDestination(Wide(destination_ + "\\").c_str());
     CleanUpExtractedFiles(Wide(destination_ + "\\").c_str(), c.temporary);
 
     for (const std::string& item : c.gone) EXPECT_FALSE(Exists(Path(item))) << "still there: '" << item << "'";
     for (const std::string& item : c.remain) EXPECT_TRUE(Exists(Path(item))) << "removed: '" << item << "'";
-    // Everything listed is gone in every case.
-    for (const std::string& file : c.listed) EXPECT_FALSE(Exists(Path(file))) << file;
+    // Everything listed is gone in every case, unless it was replaced.
+    for (const std::string& file : c.listed)
+        if (c.replaced.empty()) EXPECT_FALSE(Exists(Path(file))) << file;
 }
 
 void PrintTo(const CleanUpCase& c, std::ostream* out) { *out << c.what; }
@@ -412,75 +412,49 @@ void PrintTo(const CleanUpCase& c, std::ostream* out) { *out << c.what; }
 INSTANTIATE_TEST_SUITE_P(Trees, CleanUp, ::testing::ValuesIn(kCleanUps));
 
 
+// The folders' identities as the clean-up finds them, then the clean-up itself.
+void CleanUpIn(const std::string& destination) {
+    RememberDestination(Wide(destination).c_str());
+    CleanUpExtractedFiles(Wide(destination).c_str(), 0);
+    ReleaseExtractedFiles();
+}
+
+void ListWritten(const std::string& file) {
+    win_test::WriteFile(file, "x");
+    FileIdentity identity;
+    ASSERT_TRUE(IdentityAt(Wide(file).c_str(), identity)) << file;
+    AppendExtractedFile(Wide(file).c_str(), identity);
+}
+
 TEST(CleanUpNames, TrailBytesAreNotSeparatorsDbcs) {
     REQUIRE_CODE_PAGE_932();
-    // 表 and ソ end in the byte '\'. Taken for separators, they would give wrong folders
-    // (or a folder path without its own '\'), and the folders would stay.
+    // 表 and ソ end in the byte '\'. Taken for separators, they would give wrong folders.
     constexpr char kHyo[] = "\x95\x5c", kSo[] = "\x83\x5c";
     const std::string files[] = {std::string(kHyo) + "\\" + kSo + ".txt", std::string("sub\\") + kHyo + ".txt",
                                  std::string("a\\") + kSo + "\\f.txt"};
-    const std::string folders[] = {kHyo, "sub", std::string("a\\") + kSo};
+    const std::string folders[] = {kHyo, "sub", std::string("a\\") + kSo, "a"};
     ReleaseExtractedFiles();
     ScratchFolder scratch;
     const std::string destination = scratch.path() + "\\";
-    for (const char* folder : {kHyo, "sub", "a"}) ASSERT_TRUE(CreateDirectoryA((destination + folder).c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA((destination + folders[2]).c_str(), nullptr));
-    for (const std::string& file : files) {
-        win_test::WriteFile(destination + file, "x");
-        ASSERT_TRUE(Exists(destination + file)) << file;
-        AppendExtractedFile(win_test::Wide(destination + file).c_str());
-    }
-    CleanUpExtractedFiles(Wide(destination).c_str(), 0);
+    for (const std::string& folder : folders) ASSERT_EQ(CreateFolderPath(Wide(destination + folder).c_str()), 1);
+    for (const std::string& file : files) ListWritten(destination + file);
+    CleanUpIn(destination);
     for (const std::string& folder : folders) EXPECT_FALSE(Exists(destination + folder)) << folder;
-    EXPECT_TRUE(Exists(destination + "a"));  // it held no file of its own
-    ReleaseExtractedFiles();
+    EXPECT_TRUE(Exists(destination));
 }
 
-TEST(CleanUpNames, FoldersPast65536ChangesGoToo) {
-    // More than 65,536 folder changes: the folder array grows, so the last folder goes as
-    // well as the first. None of the filler folders exist.
+TEST(CleanUpNames, PastManyCreatedFoldersTheFirstAndLastGo) {
+    // Folders are removed in the reverse of the order made, over any number of them. None
+    // of the 65,534 between the two exist.
     ReleaseExtractedFiles();
     ScratchFolder scratch;
     const std::string destination = scratch.path() + "\\";
-    for (const char* name : {"first", "last"}) {
-        CreateDirectoryA((destination + name).c_str(), nullptr);
-        win_test::WriteFile(destination + name + "\\f.txt", "x");
-    }
-    AppendExtractedFile(win_test::Wide(destination + "first\\f.txt").c_str());
-    for (int i = 1; i < 65536; ++i)
-        AppendExtractedFile(win_test::Wide(destination + "m" + std::to_string(i) + "\\f").c_str());
-    AppendExtractedFile(win_test::Wide(destination + "last\\f.txt").c_str());
-    CleanUpExtractedFiles(Wide(destination).c_str(), 0);
+    ASSERT_EQ(CreateFolderPath(Wide(destination + "first\\").c_str()), 1);
+    for (int i = 1; i < 65535; ++i) AppendPath(g_createdFolders, Wide(destination + "m" + std::to_string(i) + "\\").c_str(), {});
+    ASSERT_EQ(CreateFolderPath(Wide(destination + "first\\last\\").c_str()), 1);
+    ListWritten(destination + "first\\last\\f.txt");
+    CleanUpIn(destination);
     EXPECT_FALSE(Exists(destination + "first"));
-    EXPECT_FALSE(Exists(destination + "last"));
-    ReleaseExtractedFiles();
-}
-
-// ---- Remove folder tree ------------------------------------------------------------------
-
-TEST(RemoveFolderTree, OnlyEmptyFoldersGoAndNeverTheRoot) {
-    ScratchFolder scratch;
-    const std::string root = scratch.path() + "\\";
-    for (const char* folder : {"t", "t\\a", "t\\b", "t\\b\\c", "e", "e\\f"})
-        CreateDirectoryA((root + folder).c_str(), nullptr);
-    win_test::WriteFile(root + "t\\a\\keep.txt", "x");
-    SetFileAttributesA((root + "t\\b\\c").c_str(), FILE_ATTRIBUTE_READONLY);
-
-    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "t").c_str(), win_test::Wide(root).c_str()), 1);
-    EXPECT_TRUE(Exists(root + "t\\a\\keep.txt"));  // files are never deleted
-    EXPECT_TRUE(Exists(root + "t"));               // still holds a
-    EXPECT_FALSE(Exists(root + "t\\b"));
-    EXPECT_TRUE(Exists(root + "e"));
-
-    // The root itself stays, however it is written.
-    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "e").c_str(), win_test::Wide(root + "E").c_str()), 1);
-    EXPECT_TRUE(Exists(root + "e"));
-    EXPECT_FALSE(Exists(root + "e\\f"));
-
-    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "missing").c_str(), win_test::Wide(root).c_str()), 0);
-    EXPECT_EQ(RemoveFolderTree(win_test::Wide(root + "t\\.").c_str(), win_test::Wide(root).c_str()), 0);
-    EXPECT_EQ(RemoveFolderTree(L"", win_test::Wide(root).c_str()), 0);
-    EXPECT_TRUE(Exists(root + "t"));
 }
 
 }  // namespace
