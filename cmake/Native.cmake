@@ -34,6 +34,8 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/tmp)
 
 # Archives of every legacy method for the end-to-end tests, from the test encoders.
 add_executable(e2e_every_method tests/e2e/every_method.cpp)
+# Someone else writing into the destination while the stub extracts and cleans up.
+add_executable(e2e_neighbour tests/e2e/neighbour.c)
 
 # Fuzz targets: libFuzzer, clang only.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
