@@ -220,7 +220,6 @@ bool HoldCommandFile(const Worker& w, const FileIdentity& written) {
     CommandFile& command = g_commandFile;
     HANDLE held = CreateFileW(LongPathForm(w.output, 0), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    command.held = nullptr;
     command.identity = written;
     FileIdentity now;
     if (held == INVALID_HANDLE_VALUE) return false;

@@ -130,6 +130,16 @@ bool ListsPath(const PathList& list, const wchar_t* path) {
     return false;
 }
 
+// True when the level of `path` that ends in its '\\' at `separator` is a reparse point (or
+// cannot be looked at). It is named without that '\\', as the link itself: with it, Wine
+// reports the link's target.
+[[gnu::noinline]] static bool IsReparsePoint(wchar_t* path, size_t separator) {
+    path[separator] = 0;
+    const DWORD attributes = GetFileAttributesW(LongPathForm(path, 0));
+    path[separator] = L'\\';
+    return attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
 int CreateFolderPath(const wchar_t* path, size_t checkedFrom) {
     static wchar_t s_levels[kLongPathSize];  // one thread at a time
     size_t length = WideLength(path);
@@ -158,10 +168,9 @@ int CreateFolderPath(const wchar_t* path, size_t checkedFrom) {
         const wchar_t kept = wide[separator + 1];
         wide[separator + 1] = 0;
         const wchar_t* level = LongPathForm(wide, 0);
-        const DWORD attributes = GetFileAttributesW(level);
-        bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+        bool exists = GetFileAttributesW(level) != INVALID_FILE_ATTRIBUTES;
         FileIdentity identity;
-        if (exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && separator >= checkedFrom) return -1;
+        if (exists && separator >= checkedFrom && IsReparsePoint(wide, separator)) return -1;
         if (!exists && CreateDirectoryW(level, nullptr)) {
             exists = true;
             if (IdentityAt(level, identity)) AppendPath(g_createdFolders, wide, identity);

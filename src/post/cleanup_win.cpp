@@ -66,8 +66,9 @@ void CleanUpExtractedFiles(const wchar_t* destination, int temporaryDestination)
         size_t count = 0;
         for (size_t at = 0; at < folders.size; at = NextRecord(folders, at)) starts[count++] = at;
         while (count-- > 0) {
-            const wchar_t* folder = folders.paths + starts[count];
-            if (LiesBelow(destination, base, folder, WideLength(folder))) DeleteRecorded(folders, starts[count]);
+            // Folders below the destination come from the worker only; those that the Run
+            // driver made (the destination and above it) are no longer than the destination.
+            if (WideLength(folders.paths + starts[count]) > base) DeleteRecorded(folders, starts[count]);
         }
         free(starts);
     }
