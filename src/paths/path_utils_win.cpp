@@ -130,8 +130,8 @@ bool ListsPath(const PathList& list, const wchar_t* path) {
     return false;
 }
 
-// True when the level of `path` that ends in its '\\' at `separator` is a reparse point (or
-// cannot be looked at). It is named without that '\\', as the link itself: with it, Wine
+// True when the level of `path` that ends in the '\' at `separator` is a reparse point (or
+// cannot be looked at). It is named without that '\', as the link itself: with it, Wine
 // reports the link's target.
 [[gnu::noinline]] static bool IsReparsePoint(wchar_t* path, size_t separator) {
     path[separator] = 0;
