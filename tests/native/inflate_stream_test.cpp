@@ -242,6 +242,20 @@ std::vector<int> Lengths(size_t n, std::initializer_list<std::pair<int, int>> se
     return l;
 }
 
+// Codes as long as they go. Literal/length: 'A' 1 bit, 257..263 2 to 8 bits, 'K' 'L' 'M'
+// 10 bits ('K' and 'L' alone behind their 9-bit prefix), 264..267 11 to 14, 256 and 284 15
+// bits (a long end-of-block code keeps the first level at 9 bits). Of `distanceCodes`,
+// code i takes 1 + i bits (i < 14) and the last two 15.
+DynamicCodes LongestCodes(size_t distanceCodes) {
+    std::vector<int> lit = Lengths(285, {{'A', 1}, {'K', 10}, {'L', 10}, {'M', 10}, {256, 15}, {284, 15}});
+    for (int i = 0; i < 7; ++i) lit[size_t(257 + i)] = 2 + i;
+    for (int i = 0; i < 4; ++i) lit[size_t(264 + i)] = 11 + i;
+    std::vector<int> dist(distanceCodes, 15);
+    for (int i = 0; i < 14; ++i) dist[size_t(i)] = 1 + i;
+    for (size_t i = 14; i + 2 < distanceCodes; ++i) dist[i] = 0;
+    return Dynamic(lit, dist);
+}
+
 // Bytes after the stream, as an archive has them: with 32 of them ahead of a symbol the
 // decoder takes its fast path, which short streams would never reach.
 void ArchiveGoesOn(BitWriter& w) {
@@ -391,16 +405,7 @@ const std::vector<HandMade>& HandMadeCases() {
          kInflateOk, nullptr},
         {"the longest symbol, then a 10-bit code whose last bit is 1", false,
          [](BitWriter& w) {
-             // Literal/length: 'A' 1 bit, 257..263 2 to 8 bits, 'K' 'L' 'M' 10 bits ('K' and
-             // 'L' alone behind their 9-bit prefix), 264..267 11 to 14, 256 and 284 15 bits (a
-             // long end-of-block code keeps the first level at 9 bits); distance code i 1 + i
-             // bits (i < 14), 28 and 29 15.
-             std::vector<int> lit = Lengths(285, {{'A', 1}, {'K', 10}, {'L', 10}, {'M', 10}, {256, 15}, {284, 15}});
-             for (int i = 0; i < 7; ++i) lit[size_t(257 + i)] = 2 + i;
-             for (int i = 0; i < 4; ++i) lit[size_t(264 + i)] = 11 + i;
-             std::vector<int> dist = Lengths(30, {{28, 15}, {29, 15}});
-             for (int i = 0; i < 14; ++i) dist[size_t(i)] = 1 + i;
-             DynamicCodes d = Dynamic(lit, dist);
+             DynamicCodes d = LongestCodes(30);
              d.Header(w, true);
              while (w.bitCount % 8 != 7) d.Symbol(w, 'A');
              d.Symbol(w, 284), w.Bits(30, 5);  // length 257
@@ -412,16 +417,11 @@ const std::vector<HandMade>& HandMadeCases() {
          kInflateOk, nullptr},
         {"Deflate64: 15-bit distance codes 30 and 31 with 14 extra bits, far into the output", true,
          [](BitWriter& w) {
-             // The codes above, with distance codes 30 and 31 the 15-bit ones: each starts
-             // at bit 7 of a byte behind a 20-bit length, and a 10-bit code follows it. The
-             // output is long by then, so that a misread distance would not wrap and hand
-             // the symbol back to the careful path.
-             std::vector<int> lit = Lengths(285, {{'A', 1}, {'K', 10}, {'L', 10}, {'M', 10}, {256, 15}, {284, 15}});
-             for (int i = 0; i < 7; ++i) lit[size_t(257 + i)] = 2 + i;
-             for (int i = 0; i < 4; ++i) lit[size_t(264 + i)] = 11 + i;
-             std::vector<int> dist = Lengths(32, {{30, 15}, {31, 15}});
-             for (int i = 0; i < 14; ++i) dist[size_t(i)] = 1 + i;
-             DynamicCodes d = Dynamic(lit, dist);
+             // Distance codes 30 and 31 the 15-bit ones: each starts at bit 7 of a byte behind
+             // a 20-bit length, and a 10-bit code follows it. The output is long by then, so
+             // that a misread distance would not wrap and hand the symbol back to the careful
+             // path.
+             DynamicCodes d = LongestCodes(32);
              d.Header(w, true);
              for (int code : {30, 31}) {
                  for (int i = 0; i < 33000; ++i) d.Symbol(w, i % 3 ? 'A' : 'L');
